@@ -1,0 +1,106 @@
+#include "foundation/log.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "foundation/file_utils.h"
+#include "platform/platform.h"
+
+namespace kelvad {
+namespace {
+
+struct log_state {
+    std::string path;
+    std::ofstream file;
+    std::uint64_t size = 0;
+    std::uint64_t rotation_size = 10ull * 1024 * 1024;
+    bool echo = false;
+};
+
+log_state& state() {
+    static log_state s;
+    return s;
+}
+
+void open_for_append(log_state& s) {
+    s.file.open(platform::to_fs_path(s.path), std::ios::binary | std::ios::app);
+    s.file.seekp(0, std::ios::end);
+    const auto end = s.file.tellp();
+    s.size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm" of a local time in milliseconds since 1970.
+std::string timestamp(std::int64_t ms) {
+    const std::int64_t days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
+    std::int64_t rest = ms - days * 86400000;
+    // Civil date from a day count (Howard Hinnant's algorithm).
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld",
+                  static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+                  static_cast<long long>(rest / 3600000),
+                  static_cast<long long>(rest / 60000 % 60),
+                  static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
+    return buffer;
+}
+
+void rotate_if_full(log_state& s) {
+    if (s.size <= s.rotation_size || !s.file.is_open()) return;
+    s.file.close();
+    platform::replace_file(s.path, s.path + ".1");
+    open_for_append(s);
+}
+
+}  // namespace
+
+std::string default_log_path() { return user_data_path(program_base_name() + ".log"); }
+
+void open_log(const std::string& path, bool echo_to_stdout) {
+    log_state& s = state();
+    if (s.file.is_open()) s.file.close();
+    s.path = path;
+    s.echo = echo_to_stdout;
+    open_for_append(s);
+}
+
+void close_log() {
+    log_state& s = state();
+    if (s.file.is_open()) s.file.close();
+    s.path.clear();
+}
+
+void log_line(std::string_view text) {
+    log_state& s = state();
+    if (!s.file.is_open() && !s.echo) return;
+    std::string line = timestamp(platform::local_now_ms());
+    line += '\t';
+    line += text;
+    line += '\n';
+    if (s.file.is_open()) {
+        s.file << line;
+        s.file.flush();
+        s.size += line.size();
+        rotate_if_full(s);
+    }
+    if (s.echo) {
+        std::cout << line;
+        std::cout.flush();
+    }
+}
+
+void log_message_box(std::string_view text) { log_line("message box: " + std::string(text)); }
+
+void log_error(std::string_view text) { log_line("error: " + std::string(text)); }
+
+void set_log_rotation_size(std::uint64_t bytes) { state().rotation_size = bytes; }
+
+}  // namespace kelvad

@@ -1,0 +1,41 @@
+#pragma once
+// Texts as the program reads and writes them: lists of lines, number forms, fields.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvad {
+
+using line_list_t = std::vector<std::string>;
+
+// Decodes a whole file's bytes into lines. A byte-order mark selects UTF-8, UTF-16 LE or BE;
+// without one the bytes are in the system's 8-bit code page. A line ends at CR, LF or CR LF; a
+// final line end does not start another line.
+line_list_t split_lines(std::string_view bytes);
+
+// Loads a text file whole as a list of lines; raises kelvad_error when it cannot be opened.
+line_list_t load_lines(const std::string& path);
+
+// The bytes of a list of lines as an 8-bit text in the system's code page, CR LF after each.
+std::string ansi_text_with_crlf(const line_list_t& lines);
+
+// Whole number: optional leading blanks, optional sign, digits, nothing after; within 32 bits.
+std::optional<std::int32_t> parse_whole_number(std::string_view text);
+// Decimal number: optional leading blanks, optional sign, digits with optional "." and fraction,
+// optional exponent; "." whatever the locale; nothing after it.
+std::optional<double> parse_decimal_number(std::string_view text);
+
+std::string ascii_upper(std::string_view text);
+std::string ascii_lower(std::string_view text);
+// Removes blanks and control characters (code below 33) at both ends.
+std::string trim_blanks_and_controls(std::string_view text);
+bool ends_with_separator(std::string_view path);
+// The folder with one path separator appended unless it already ends in one (empty gives one).
+std::string with_trailing_separator(std::string_view folder);
+// folder + separator + name.
+std::string join_path(std::string_view folder, std::string_view name);
+
+}  // namespace kelvad

@@ -1,0 +1,34 @@
+#pragma once
+// One scan in memory (positions × spectrum kinds × points) and its binary scan file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvad {
+
+class scan_data {
+public:
+    void set_dimensions(std::int32_t a, std::int32_t b, std::int32_t c);
+    std::int32_t value_index(std::int32_t a, std::int32_t b, std::int32_t c) const {
+        return (a * kind_count + b) * point_count + c;
+    }
+    // The scan file's bytes, exactly as written.
+    std::string scan_file_bytes() const;
+    // Writes the scan file through a temporary file in the system temporary folder and copies
+    // it over the target; true only when the target received the complete file.
+    bool write_scan_file(const std::string& target_path) const;
+
+    std::int32_t position_count = 0;
+    std::int32_t kind_count = 0;
+    std::int32_t point_count = 0;
+    std::vector<std::int32_t> positions;
+    std::vector<float> first_wavelengths;
+    std::vector<float> last_wavelengths;
+    std::vector<std::int32_t> kind_point_counts;
+    std::vector<float> values;
+    double trailer = 0.0;
+    float version = 1.1f;
+};
+
+}  // namespace kelvad
