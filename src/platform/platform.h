@@ -37,8 +37,9 @@ struct directory_entry {
 
 // Directory search for `pattern` (a folder part followed by a mask with "*" and "?"), every
 // attribute admitted. Windows: the file system's order. POSIX: the mask matched without regard
-// to ASCII case, entries in ascending byte order of their names. A failing search (missing
-// folder, no access) gives no entries.
+// to ASCII case, entries in ascending byte order of their names. As on Windows, "." and ".."
+// are reported (as folders) when the mask matches them. A failing search (missing folder, no
+// access) gives no entries.
 std::vector<directory_entry> find_entries(const std::string& pattern);
 
 bool file_exists(const std::string& path);    // a plain file (not a folder)

@@ -1,0 +1,128 @@
+// The plate import: one spectrum of one plate becomes a small file of wavelength and value
+// pairs in the folder of the measurement that carries the measuring device's alias.
+
+#include "foundation/file_utils.h"
+#include "main_window/kelvad_Unit.h"
+#include "platform/platform.h"
+
+namespace kelvad {
+namespace {
+
+constexpr char sep = platform::path_separator;
+
+bool starts_with_lowered(const std::string& line, std::string_view keyword) {
+    return line.size() >= keyword.size() && ascii_lower(line.substr(0, keyword.size())) == keyword;
+}
+
+// Everything after the first ";" of the line, or the whole line without one.
+std::string after_first_semicolon(const std::string& line) {
+    const auto at = line.find(';');
+    return at == std::string::npos ? line : line.substr(at + 1);
+}
+
+// The xy text: the k-th wavelength and the k-th value on line k. When the wavelengths run out
+// first, the lines start with ","; when the values run out first, the next wavelength stands
+// after the last line end without one of its own.
+std::string xy_text(std::string_view wavelengths, std::string_view values) {
+    std::string out;
+    std::size_t w = 0, v = 0;
+    bool value_taken = false;
+    do {
+        if (const auto at = wavelengths.find(';', w); at != std::string_view::npos) {
+            out.append(wavelengths.substr(w, at - w));
+            w = at + 1;
+        }
+        const auto at = values.find(';', v);
+        value_taken = at != std::string_view::npos;
+        if (value_taken) {
+            out += ',';
+            out.append(values.substr(v, at - v));
+            out += "\r\n";
+            v = at + 1;
+        }
+    } while (value_taken);
+    return out;
+}
+
+}  // namespace
+
+std::string Tkelvad_main::write_xy_file(const std::string& plate_name, const std::string& folder,
+                                        const std::string& wavelength_line,
+                                        const std::string& value_line, xy_outcome* outcome) {
+    const auto finish = [outcome](xy_outcome result, std::string text) {
+        if (outcome) *outcome = result;
+        return text;
+    };
+    const std::string temporary = random_temp_name(folder);
+    if (!platform::write_file_bytes(temporary,
+                                    platform::utf8_to_ansi(xy_text(wavelength_line, value_line)))) {
+        platform::delete_file(temporary);
+        return finish(xy_outcome::not_written, "Error writing file " + temporary);
+    }
+    const std::string target = folder + sep + plate_name + "___T.xy";
+    if (platform::rename_no_replace(temporary, target)) return finish(xy_outcome::written, target);
+    platform::delete_file(temporary);
+    return finish(xy_outcome::name_taken,
+                  "Error generating file " + target + "       Delete temporary file: " + temporary);
+}
+
+void Tkelvad_main::import_o3p_result() {
+    line_list_t& lines = *line_list;
+    lines = load_lines(input_file_path());
+    const std::size_t size = lines.size();
+
+    // Returns false when the input file has gone to the failed folder and must not be deleted.
+    const auto convert = [&]() -> bool {
+        if (size <= 8) return true;
+        std::size_t index = 0;
+        while (index < size && !starts_with_lowered(lines[index], "device")) ++index;
+        if (index == size) {
+            report("Error: No device identified!");
+            return true;
+        }
+        const std::string& device_line = lines[index];
+        const std::optional<std::int32_t> device_number =
+            parse_whole_number(after_first_semicolon(device_line));
+        if (!device_number) {
+            report("Error: No device identified in " + device_line);
+            return true;
+        }
+        ++index;
+        while (index < size && !starts_with_lowered(lines[index], "plate")) ++index;
+        if (index == size) {
+            report("Error: No plate identified!");
+            return true;
+        }
+        const std::string plate_name = after_first_semicolon(lines[index]);
+        const std::string value_line = lookup_in_pair_list("Spectrum;", lines, "");
+        const std::string wavelength_line = lookup_in_pair_list("Wavelength;", lines, "");
+        const std::string number = std::to_string(*device_number);
+        const std::string device_alias = device_map->translate(number, 1);
+        report("Plate: " + plate_name + " analyzed by Zeiss device " + number + " alias " +
+               device_alias);
+
+        if (!is_safe_file_name(plate_name)) {
+            move_to_failed("Error: plate name \"" + plate_name + "\" is no plain file name");
+            return false;
+        }
+        const std::string folder = output_path(device_alias);
+        if (!platform::folder_exists(folder)) {
+            move_to_failed("Error: measurement folder " + folder + " does not exist");
+            return false;
+        }
+        xy_outcome outcome = xy_outcome::written;
+        report(write_xy_file(plate_name, folder, wavelength_line, value_line, &outcome));
+        if (outcome == xy_outcome::not_written) {
+            move_to_failed("Error: the xy file of " + current_file_name + " could not be written");
+            return false;
+        }
+        report("Processed O3P result: " + current_file_name);
+        return true;
+    };
+
+    if (!convert()) return;
+    report("Deleted: " + current_file_name);
+    platform::delete_file(input_file_path());
+}
+
+}  // namespace kelvad

@@ -1,0 +1,461 @@
+// POSIX (Linux) implementation of the platform services.
+
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <utility>
+
+namespace kelvad::platform {
+
+namespace {
+
+// Owns one file descriptor; closes it when it goes out of scope.
+class unique_fd {
+  public:
+    unique_fd() noexcept = default;
+    explicit unique_fd(int fd) noexcept : fd_(fd) {}
+    unique_fd(const unique_fd&) = delete;
+    unique_fd& operator=(const unique_fd&) = delete;
+    unique_fd(unique_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    unique_fd& operator=(unique_fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~unique_fd() { reset(); }
+
+    int get() const noexcept { return fd_; }
+    bool valid() const noexcept { return fd_ >= 0; }
+    void reset() noexcept {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Closes now and tells whether the close succeeded: on some file systems a failed write
+    // shows only here.
+    bool close() noexcept {
+        if (fd_ < 0) return false;
+        const int fd = std::exchange(fd_, -1);
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct dir_closer {
+    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+using unique_dir = std::unique_ptr<DIR, dir_closer>;
+
+unique_fd open_fd(const std::string& path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return unique_fd(fd);
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (written == 0) return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// "*" matches any run of characters (none included), "?" exactly one; letters A-Z match
+// their lower-case forms. Other bytes, UTF-8 sequences included, must be equal.
+bool mask_matches(std::string_view mask, std::string_view name) {
+    std::size_t m = 0, n = 0;
+    std::size_t star = std::string_view::npos, star_name = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            star = m++;
+            star_name = n;
+        } else if (m < mask.size() &&
+                   (mask[m] == '?' || ascii_lower(mask[m]) == ascii_lower(name[n]))) {
+            ++m;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            m = star + 1;
+            n = ++star_name;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+// As on Windows, a mask ending in ".*" also matches names without any extension, so "*.*"
+// matches every name.
+bool windows_mask_matches(std::string_view mask, std::string_view name) {
+    if (mask_matches(mask, name)) return true;
+    return mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" &&
+           name.find('.') == std::string_view::npos &&
+           mask_matches(mask.substr(0, mask.size() - 2), name);
+}
+
+std::uint32_t attributes_of(int dir_fd, const char* name) {
+    struct stat st {};
+    if (::fstatat(dir_fd, name, &st, 0) != 0 &&
+        ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return 0;
+    }
+    std::uint32_t attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= attribute::directory;
+    if (S_ISREG(st.st_mode)) attributes |= attribute::archive;
+    if ((st.st_mode & S_IWUSR) == 0) attributes |= attribute::read_only;
+    const std::string_view n(name);
+    if (n.size() > 0 && n[0] == '.' && n != "." && n != "..") attributes |= attribute::hidden;
+    return attributes;
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto year_of_era = static_cast<unsigned>(year - era * 400);
+    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+// The local wall-clock reading of `seconds` since the epoch, as milliseconds since 1970-01-01
+// 00:00 of that same wall clock.
+std::optional<std::int64_t> local_ms_of(std::time_t seconds) {
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
+    const std::int64_t days =
+        days_from_civil(std::int64_t{local.tm_year} + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                        static_cast<unsigned>(local.tm_mday));
+    return ((days * 24 + local.tm_hour) * 60 + local.tm_min) * 60000 +
+           std::int64_t{local.tm_sec} * 1000;
+}
+
+// Windows-1252 at 0x80-0x9F; the five unassigned positions map to the C1 controls of the same
+// value, as Windows does. Every other byte is its own code point.
+constexpr char32_t cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+constexpr char32_t invalid_code_point = 0xFFFFFFFF;
+
+// Decodes one UTF-8 sequence at `pos` and advances past it; a malformed sequence (overlong,
+// surrogate, beyond U+10FFFF, cut short) gives invalid_code_point and advances one byte.
+char32_t next_code_point(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length;
+    char32_t c;
+    char32_t minimum;
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        c = lead & 0x1F;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        c = lead & 0x0F;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        c = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++pos;
+        return invalid_code_point;
+    }
+    if (pos + length > text.size()) {
+        ++pos;
+        return invalid_code_point;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[pos + i]);
+        if ((byte & 0xC0) != 0x80) {
+            ++pos;
+            return invalid_code_point;
+        }
+        c = (c << 6) | (byte & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        ++pos;
+        return invalid_code_point;
+    }
+    pos += length;
+    return c;
+}
+
+char cp1252_byte_of(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (std::size_t i = 0; i < std::size(cp1252_high); ++i) {
+        if (cp1252_high[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+}  // namespace
+
+std::vector<directory_entry> find_entries(const std::string& pattern) {
+    std::vector<directory_entry> entries;
+    const std::size_t slash = pattern.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : pattern.substr(0, slash);
+    const std::string_view mask = slash == std::string::npos
+                                      ? std::string_view(pattern)
+                                      : std::string_view(pattern).substr(slash + 1);
+    if (mask.empty()) return entries;
+
+    unique_dir dir(::opendir(folder.c_str()));
+    if (!dir) return entries;
+    const int dir_fd = ::dirfd(dir.get());
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!windows_mask_matches(mask, entry->d_name)) continue;
+        entries.push_back({entry->d_name, attributes_of(dir_fd, entry->d_name)});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const directory_entry& a, const directory_entry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool folder_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool create_folder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool rename_no_replace(const std::string& from, const std::string& to) {
+#ifdef SYS_renameat2
+    constexpr unsigned rename_noreplace = 1;  // RENAME_NOREPLACE
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), rename_noreplace) ==
+        0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // The file system cannot rename without replacing: a hard link fails on an existing
+    // target, so link and unlink together give the same guarantee for plain files.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::unlink(from.c_str()) != 0) {
+        ::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool copy_file_replace(const std::string& from, const std::string& to) {
+    const unique_fd source = open_fd(from, O_RDONLY | O_NONBLOCK);
+    if (!source.valid()) return false;
+    struct stat source_stat {};
+    if (::fstat(source.get(), &source_stat) != 0 || !S_ISREG(source_stat.st_mode)) return false;
+
+    // Opened without truncation first: copying a file onto itself would otherwise empty it.
+    unique_fd target = open_fd(to, O_WRONLY | O_CREAT, 0666);
+    if (!target.valid()) return false;
+    struct stat target_stat {};
+    if (::fstat(target.get(), &target_stat) != 0) return false;
+    if (target_stat.st_dev == source_stat.st_dev && target_stat.st_ino == source_stat.st_ino) {
+        return false;
+    }
+    if (::ftruncate(target.get(), 0) != 0) return false;
+
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) break;
+        if (!write_all(target.get(), buffer, static_cast<std::size_t>(got))) return false;
+    }
+    return target.close();
+}
+
+bool delete_file(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool is_held_open_elsewhere(const std::string& path) {
+    // Non-blocking, so that a lease held by someone else makes the open fail at once instead
+    // of waiting for the lease to be broken.
+    const unique_fd fd = open_fd(path, O_RDONLY | O_NONBLOCK);
+    if (!fd.valid()) return errno == EWOULDBLOCK;
+    // A write lease is granted only while no other descriptor refers to the file.
+    if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+        return false;
+    }
+    return errno == EAGAIN;
+}
+
+std::optional<std::string> read_file_bytes(const std::string& path) {
+    const unique_fd fd = open_fd(path, O_RDONLY | O_NONBLOCK);
+    if (!fd.valid()) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+
+    // The file may grow while it is read (its writer shares it); the size at opening is what
+    // is taken.
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+bool write_file_bytes(const std::string& path, std::string_view bytes) {
+    unique_fd fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (!fd.valid()) return false;
+    if (!write_all(fd.get(), bytes.data(), bytes.size())) return false;
+    return fd.close();
+}
+
+std::int64_t local_now_ms() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t seconds_ms =
+        local_ms_of(now.tv_sec).value_or(std::int64_t{now.tv_sec} * 1000);
+    return seconds_ms + now.tv_nsec / 1000000;
+}
+
+std::optional<std::int64_t> file_write_time_local_ms(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const std::optional<std::int64_t> local = local_ms_of(st.st_mtime);
+    if (!local) return std::nullopt;
+    // DOS time keeps even seconds only; the floor also holds before 1970.
+    constexpr std::int64_t two_seconds = 2000;
+    const std::int64_t remainder = ((*local % two_seconds) + two_seconds) % two_seconds;
+    return *local - remainder;
+}
+
+std::string program_file() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return {};
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string program_base_name_of(const std::string& file_name) {
+    return file_name;
+}
+
+std::string roaming_app_data_folder() {
+    const char* data_home = std::getenv("XDG_DATA_HOME");
+    if (data_home != nullptr && data_home[0] != '\0') return data_home;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return std::string(home) + "/.local/share";
+    return {};
+}
+
+std::string create_system_temp_file() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string path = (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
+    if (path.back() != '/') path += '/';
+    path += "scoXXXXXX";
+    const unique_fd fd(::mkstemp(path.data()));
+    if (!fd.valid()) return {};
+    return path;
+}
+
+std::uint64_t random_seed() {
+    return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+std::string ansi_to_utf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        append_utf8(text, b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char32_t{b});
+    }
+    return text;
+}
+
+std::string utf8_to_ansi(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const char32_t c = next_code_point(text, pos);
+        bytes += c == invalid_code_point ? '?' : cp1252_byte_of(c);
+    }
+    return bytes;
+}
+
+std::filesystem::path to_fs_path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+}  // namespace kelvad::platform
