@@ -28,6 +28,8 @@ std::int32_t count_files(const std::string& folder, const std::string& mask);
 // The name of the first plain file matching (no folder part), or empty; `count` as count_files.
 std::string first_file(const std::string& folder, const std::string& mask, std::int32_t& count);
 
+// Seeds the process-wide pseudo-random generator (the start-up does, from the platform's counter).
+void seed_random_generator(std::uint64_t seed);
 std::string random_temp_name(std::string_view folder);
 // A new empty file in the system temporary folder; on failure the warning box is shown (through
 // the handler installed with set_message_box_handler) and the result is empty.
@@ -56,11 +58,13 @@ bool is_read_only(const std::string& path);
 // A binary stream over bytes held in memory: the readers of binary files load the file whole,
 // so no count read from it can make them read past its end or allocate beyond its size.
 class byte_stream {
-public:
+  public:
     explicit byte_stream(std::string bytes) : bytes_(std::move(bytes)) {}
     std::size_t remaining() const { return bytes_.size() - position_; }
     std::size_t position() const { return position_; }
-    void seek(std::size_t position) { position_ = position < bytes_.size() ? position : bytes_.size(); }
+    void seek(std::size_t position) {
+        position_ = position < bytes_.size() ? position : bytes_.size();
+    }
     // Each read fails (false) without consuming anything when too few bytes remain.
     bool read_bytes(std::size_t count, std::string& out);
     bool read_int32(std::int32_t& out);
@@ -68,7 +72,7 @@ public:
     bool read_float(float& out);
     bool skip(std::size_t count);
 
-private:
+  private:
     std::string bytes_;
     std::size_t position_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "foundation/calendar.h"
 #include "foundation/file_utils.h"
 #include "platform/platform.h"
 
@@ -32,24 +33,10 @@ void open_for_append(log_state& s) {
 
 // "YYYY-MM-DD HH:MM:SS.mmm" of a local time in milliseconds since 1970.
 std::string timestamp(std::int64_t ms) {
-    const std::int64_t days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
-    std::int64_t rest = ms - days * 86400000;
-    // Civil date from a day count (Howard Hinnant's algorithm).
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    const civil_time t = civil_time_of(ms);
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld",
-                  static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
-                  static_cast<long long>(rest / 3600000),
-                  static_cast<long long>(rest / 60000 % 60),
-                  static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
     return buffer;
 }
 

@@ -13,8 +13,13 @@ using line_list_t = std::vector<std::string>;
 
 // Decodes a whole file's bytes into lines. A byte-order mark selects UTF-8, UTF-16 LE or BE;
 // without one the bytes are in the system's 8-bit code page. A line ends at CR, LF or CR LF; a
-// final line end does not start another line.
+// final line end does not start another line. Bytes that are no well-formed UTF-8 (after its
+// mark), lone UTF-16 surrogates and an odd last byte of a UTF-16 file become U+FFFD.
 line_list_t split_lines(std::string_view bytes);
+
+// UTF-16 code units (little or big endian) as UTF-8. An odd last byte is not decoded; a
+// surrogate without its partner becomes U+FFFD.
+std::string utf16_to_utf8(std::string_view bytes, bool big_endian);
 
 // Loads a text file whole as a list of lines; raises kelvad_error when it cannot be opened.
 line_list_t load_lines(const std::string& path);
@@ -24,8 +29,9 @@ std::string ansi_text_with_crlf(const line_list_t& lines);
 
 // Whole number: optional leading blanks, optional sign, digits, nothing after; within 32 bits.
 std::optional<std::int32_t> parse_whole_number(std::string_view text);
-// Decimal number: optional leading blanks, optional sign, digits with optional "." and fraction,
-// optional exponent; "." whatever the locale; nothing after it.
+// Decimal number: optional leading blanks, optional sign, digits with optional "." and fraction
+// (at least one digit on either side of the point), optional exponent ("E" or "e", optional
+// sign, digits); "." whatever the locale; nothing after it. Beyond the range of a double: none.
 std::optional<double> parse_decimal_number(std::string_view text);
 
 std::string ascii_upper(std::string_view text);

@@ -8,7 +8,7 @@
 namespace kelvad {
 
 class scan_data {
-public:
+  public:
     void set_dimensions(std::int32_t a, std::int32_t b, std::int32_t c);
     std::int32_t value_index(std::int32_t a, std::int32_t b, std::int32_t c) const {
         return (a * kind_count + b) * point_count + c;

@@ -1,0 +1,251 @@
+#include "foundation/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include "foundation/error.h"
+#include "platform/platform.h"
+
+namespace kelvad {
+namespace {
+
+constexpr char32_t replacement_character = 0xFFFD;
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Result files come from other machines: a byte sequence that is no UTF-8 must not travel on
+// as such, so every byte that does not belong to a well-formed sequence becomes U+FFFD.
+std::string valid_utf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        if (b0 < 0x80) {
+            out += static_cast<char>(b0);
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        char32_t c = 0;
+        char32_t minimum = 0;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            length = 2, c = b0 & 0x1F, minimum = 0x80;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            length = 3, c = b0 & 0x0F, minimum = 0x800;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            length = 4, c = b0 & 0x07, minimum = 0x10000;
+        }
+        bool ok = length > 0 && i + length <= bytes.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            const auto b = static_cast<unsigned char>(bytes[i + k]);
+            if ((b & 0xC0) != 0x80) ok = false;
+            c = (c << 6) | (b & 0x3F);
+        }
+        if (ok && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
+        if (ok) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            append_utf8(out, replacement_character);
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool is_ascii_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Leading blanks are allowed before a number; nothing else is skipped.
+std::size_t skip_blanks(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    return i;
+}
+
+}  // namespace
+
+std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
+    std::string out;
+    out.reserve(bytes.size());
+    const std::size_t units = bytes.size() / 2;
+    auto unit_at = [&](std::size_t k) -> char16_t {
+        const auto lo = static_cast<unsigned char>(bytes[2 * k + (big_endian ? 1 : 0)]);
+        const auto hi = static_cast<unsigned char>(bytes[2 * k + (big_endian ? 0 : 1)]);
+        return static_cast<char16_t>(lo | (hi << 8));
+    };
+    for (std::size_t k = 0; k < units; ++k) {
+        const char16_t u = unit_at(k);
+        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
+            const char16_t next = unit_at(k + 1);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                append_utf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (next - 0xDC00));
+                ++k;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            append_utf8(out, replacement_character);  // a surrogate without its partner
+        } else {
+            append_utf8(out, u);
+        }
+    }
+    return out;
+}
+
+line_list_t split_lines(std::string_view bytes) {
+    std::string text;
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        text = valid_utf8(bytes.substr(3));
+    } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE") {
+        text = utf16_to_utf8(bytes.substr(2), false);
+        // A byte left over after the last whole code unit is a damaged end of file: it is shown
+        // as a replacement character rather than dropped without a trace.
+        if (bytes.size() % 2 != 0) append_utf8(text, replacement_character);
+    } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF") {
+        text = utf16_to_utf8(bytes.substr(2), true);
+        if (bytes.size() % 2 != 0) append_utf8(text, replacement_character);
+    } else {
+        text = platform::ansi_to_utf8(bytes);
+    }
+
+    line_list_t lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text, start, i - start);
+            i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < text.size()) lines.emplace_back(text, start, text.size() - start);
+    return lines;
+}
+
+line_list_t load_lines(const std::string& path) {
+    const auto bytes = platform::read_file_bytes(path);
+    if (!bytes) throw kelvad_error("Cannot open file \"" + path + "\".");
+    return split_lines(*bytes);
+}
+
+std::string ansi_text_with_crlf(const line_list_t& lines) {
+    std::string out;
+    for (const auto& line : lines) {
+        out += platform::utf8_to_ansi(line);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::optional<std::int32_t> parse_whole_number(std::string_view text) {
+    std::size_t i = skip_blanks(text);
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (!is_ascii_digit(text[i])) return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<double> parse_decimal_number(std::string_view text) {
+    // The form is checked here; from_chars converts the checked characters with "." as the
+    // decimal point whatever the locale (the toolkit may have switched the C locale).
+    std::size_t i = skip_blanks(text);
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const std::size_t begin = i;
+    std::size_t digits = 0;
+    while (i < text.size() && is_ascii_digit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && is_ascii_digit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        std::size_t exponent_digits = 0;
+        while (i < text.size() && is_ascii_digit(text[i])) ++i, ++exponent_digits;
+        if (exponent_digits == 0) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+
+    double value = 0.0;
+    const char* first = text.data() + begin;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
+    // Beyond the range of a double (either way) is no usable number.
+    if (error != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::string ascii_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string trim_blanks_and_controls(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) < 33) ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+bool ends_with_separator(std::string_view path) {
+    return !path.empty() && path.back() == platform::path_separator;
+}
+
+std::string with_trailing_separator(std::string_view folder) {
+    std::string out(folder);
+    if (!ends_with_separator(out)) out += platform::path_separator;
+    return out;
+}
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    out += platform::path_separator;
+    out += name;
+    return out;
+}
+
+}  // namespace kelvad
