@@ -31,7 +31,7 @@ struct font_spec {
 
 // The back end's counterpart of one control, told of every change the program makes.
 class control_peer {
-public:
+  public:
     virtual ~control_peer() = default;
     virtual void update() = 0;  // text, visible, colour, checked, enabled, interval
     virtual void line_appended(const std::string&) {}
@@ -40,7 +40,7 @@ public:
 };
 
 class control {
-public:
+  public:
     control(form& owner, control_kind kind, std::string name);
     virtual ~control();
     control(const control&) = delete;
@@ -67,10 +67,10 @@ public:
     void set_peer(std::unique_ptr<control_peer> peer);
     control_peer* peer() const { return peer_.get(); }
 
-protected:
+  protected:
     void notify() const;
 
-private:
+  private:
     form& owner_;
     control_kind kind_;
     std::string name_;
@@ -82,63 +82,75 @@ private:
 };
 
 class label : public control {
-public:
+  public:
     label(form& owner, std::string name) : control(owner, control_kind::label, std::move(name)) {}
 };
 
 class edit : public control {
-public:
+  public:
     edit(form& owner, std::string name) : control(owner, control_kind::edit, std::move(name)) {}
 };
 
 class button : public control {
-public:
-    button(form& owner, std::string name)
-        : control(owner, control_kind::button, std::move(name)) {}
+  public:
+    button(form& owner, std::string name) : control(owner, control_kind::button, std::move(name)) {}
     std::function<void()> on_click;
 };
 
 class check_box : public control {
-public:
+  public:
     check_box(form& owner, std::string name)
         : control(owner, control_kind::check_box, std::move(name)) {}
     bool checked() const { return checked_; }
     void set_checked(bool checked);
     void checked_changed_by_user(bool checked) { checked_ = checked; }
 
-private:
+  private:
     bool checked_ = false;
 };
 
+// The name of the main window's message list: its lines also go to the log, and errors that
+// arrive while an error box is open are listed there.
+inline constexpr std::string_view message_board_name = "Message_board";
+
+// A line as a native list shows it: a line break inside becomes a blank, so that every line of
+// the list stays one line on screen and removing the first line removes the right one.
+std::string display_line(std::string_view line);
+
 // A multi-line list of text lines (read-only for the operator).
 class text_list : public control {
-public:
-    text_list(form& owner, std::string name)
-        : control(owner, control_kind::text_list, std::move(name)) {}
+  public:
+    text_list(form& owner, std::string name);
     const std::vector<std::string>& lines() const { return lines_; }
     std::size_t count() const { return lines_.size(); }
+    // Appends a line; with log_lines it is also written to the log.
     void add(std::string line);
     void delete_first();
     void set_lines(std::vector<std::string> lines);
 
-private:
+    // Every added line is also a log line; on by default for the message list only.
+    bool log_lines = false;
+
+  private:
+    friend class form;
+    void append(std::string line);  // without the log
     std::vector<std::string> lines_;
 };
 
 class timer : public control {
-public:
+  public:
     timer(form& owner, std::string name) : control(owner, control_kind::timer, std::move(name)) {}
     std::uint32_t interval() const { return interval_ms_; }
     void set_interval(std::uint32_t ms);
     std::function<void()> on_timer;
 
-private:
+  private:
     std::uint32_t interval_ms_ = 1000;
 };
 
 // What a window toolkit supplies to a form.
 class toolkit {
-public:
+  public:
     virtual ~toolkit() = default;
     // Creates the native window and one peer per control of the form.
     virtual void realize(form& window) = 0;
@@ -150,10 +162,12 @@ public:
     virtual bool ask_yes_no(const std::string& text, const std::string& caption) = 0;
     virtual void set_busy_cursor(bool busy) = 0;
     virtual void process_pending_events() = 0;
+    // The form is being destroyed: its native window goes with it.
+    virtual void form_destroyed(form&) {}
 };
 
 class form {
-public:
+  public:
     explicit form(toolkit& tk);
     virtual ~form();
     form(const form&) = delete;
@@ -185,16 +199,23 @@ public:
     // Every entry from the toolkit (timer tick, click) goes through here: an error that
     // escapes the handler is shown by the general error display, and nothing escapes.
     void run_handler(const std::function<void()>& handler) noexcept;
+    // A click on an enabled button (a disabled one cannot be clicked).
     void click(button& b);
     // A tick of an enabled timer (a disabled one does nothing).
     void fire(timer& t);
+    // True while a handler runs (also while it lets pending events through). Back ends hold
+    // a close request back until the handler has finished, so that the shutdown never runs
+    // in the middle of a scan action.
+    bool handler_running() const { return handler_depth_ > 0; }
+    // The text the message list shows for an error that arrived while the error box was open.
+    static std::string error_line(const std::string& text) { return "Error: " + text; }
 
-protected:
+  protected:
     friend class control;
     void register_control(control& c);
     void unregister_control(control& c);
 
-private:
+  private:
     toolkit& tk_;
     std::string caption_;
     int client_width_ = 0;
@@ -202,6 +223,7 @@ private:
     control* focused_ = nullptr;
     std::vector<control*> controls_;
     bool error_display_open_ = false;
+    int handler_depth_ = 0;
 };
 
 }  // namespace kelvad::ui

@@ -1,0 +1,248 @@
+// The form on Qt Widgets under the offscreen platform: native widgets, events in both
+// directions, the real event loop, and run()'s close.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <cstdlib>
+#include <string>
+
+#include "ui/form.h"
+#include "ui/qt/qt_toolkit.h"
+
+namespace kelvad::ui {
+namespace {
+
+class test_form : public form {
+  public:
+    explicit test_form(toolkit& tk)
+        : form(tk),
+          title(*this, "title"),
+          path(*this, "path"),
+          go(*this, "go"),
+          option(*this, "option"),
+          board(*this, "Message_board"),
+          tick(*this, "tick") {
+        set_caption("ORVEL  scanner");
+        set_client_size(627, 258);
+        title.set_text("ORVEL spectrum import");
+        title.font = {"Times New Roman", 21, false};
+        title.place = {8, 8, 300, 24};
+        path.set_text("Specify input path here");
+        path.place = {8, 40, 300, 21};
+        go.set_text("Stop scan");
+        go.set_colour(font_colour::red);
+        go.place = {8, 70, 100, 25};
+        option.set_text("Automatic product identification");
+        option.set_visible(false);
+        option.place = {8, 100, 200, 17};
+        board.place = {8, 120, 600, 100};
+        board.add("first");
+        tick.set_enabled(false);
+        tick.set_interval(10);
+    }
+    label title;
+    edit path;
+    button go;
+    check_box option;
+    text_list board;
+    timer tick;
+};
+
+template <typename W>
+W* child(qt_toolkit& tk, const char* name) {
+    return tk.window()->findChild<W*>(QString::fromLatin1(name));
+}
+
+// Runs the event loop until `done` holds or two seconds have passed.
+template <typename F>
+bool spin_until(F done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+TEST(qt_toolkit_test, realize_builds_the_window_from_the_model) {
+    qt_toolkit tk;
+    test_form f(tk);
+    tk.realize(f);
+    ASSERT_NE(tk.window(), nullptr);
+    EXPECT_EQ(tk.window()->windowTitle(), QString("ORVEL  scanner"));
+    EXPECT_EQ(tk.window()->size(), QSize(627, 258));
+
+    auto* title = child<QLabel>(tk, "title");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), QString("ORVEL spectrum import"));
+    EXPECT_EQ(title->geometry(), QRect(8, 8, 300, 24));
+    EXPECT_EQ(title->font().family(), QString("Times New Roman"));
+    EXPECT_EQ(title->font().pixelSize(), 21);
+    EXPECT_EQ(child<QLineEdit>(tk, "path")->text(), QString("Specify input path here"));
+    auto* go = child<QPushButton>(tk, "go");
+    EXPECT_EQ(go->text(), QString("Stop scan"));
+    EXPECT_EQ(go->palette().color(QPalette::ButtonText), QColor(Qt::red));
+    EXPECT_TRUE(child<QCheckBox>(tk, "option")->isHidden());
+    EXPECT_FALSE(go->isHidden());
+    auto* board = child<QPlainTextEdit>(tk, "Message_board");
+    EXPECT_TRUE(board->isReadOnly());
+    EXPECT_EQ(board->toPlainText(), QString("first"));
+    EXPECT_NE(tk.window()->findChild<QTimer*>("tick"), nullptr);
+}
+
+TEST(qt_toolkit_test, model_changes_reach_the_widgets_and_user_input_the_model) {
+    qt_toolkit tk;
+    test_form f(tk);
+    tk.realize(f);
+    f.title.set_text("Kelvad");
+    f.go.set_text("Start scan");
+    f.go.set_colour(font_colour::black);
+    f.option.set_visible(true);
+    f.option.set_checked(true);
+    f.set_caption("Kelvad");
+    EXPECT_EQ(child<QLabel>(tk, "title")->text(), QString("Kelvad"));
+    EXPECT_EQ(child<QPushButton>(tk, "go")->text(), QString("Start scan"));
+    EXPECT_EQ(child<QPushButton>(tk, "go")->palette().color(QPalette::ButtonText),
+              QColor(Qt::black));
+    EXPECT_FALSE(child<QCheckBox>(tk, "option")->isHidden());
+    EXPECT_TRUE(child<QCheckBox>(tk, "option")->isChecked());
+    EXPECT_EQ(tk.window()->windowTitle(), QString("Kelvad"));
+
+    auto* path = child<QLineEdit>(tk, "path");
+    path->clear();
+    QTest::keyClicks(path, "/data/in");
+    EXPECT_EQ(f.path.text(), "/data/in");
+
+    child<QCheckBox>(tk, "option")->click();
+    EXPECT_FALSE(f.option.checked());
+
+    int clicks = 0;
+    f.go.on_click = [&] { ++clicks; };
+    child<QPushButton>(tk, "go")->click();
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST(qt_toolkit_test, message_list_changes_line_by_line_and_stays_at_its_end) {
+    qt_toolkit tk;
+    test_form f(tk);
+    tk.realize(f);
+    auto* board = child<QPlainTextEdit>(tk, "Message_board");
+
+    f.board.delete_first();
+    f.board.add("");  // an empty first line is a line of its own
+    f.board.add("b\nc");
+    EXPECT_EQ(board->toPlainText(), QString("\nb c"));
+    f.board.delete_first();
+    EXPECT_EQ(board->toPlainText(), QString("b c"));
+
+    for (int i = 0; i < 200; ++i) f.board.add("line " + std::to_string(i));
+    while (f.board.count() > 50) f.board.delete_first();
+    EXPECT_EQ(board->document()->blockCount(), 50);
+    EXPECT_EQ(board->document()->firstBlock().text(), QString("line 150"));
+    EXPECT_EQ(board->document()->lastBlock().text(), QString("line 199"));
+    QScrollBar* bar = board->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    f.board.set_lines({"x", "y"});
+    EXPECT_EQ(board->toPlainText(), QString("x\ny"));
+}
+
+TEST(qt_toolkit_test, enabled_timer_ticks_through_the_event_loop) {
+    qt_toolkit tk;
+    test_form f(tk);
+    tk.realize(f);
+    int ticks = 0;
+    f.tick.on_timer = [&] { ++ticks; };
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, 0);  // disabled
+    f.tick.set_enabled(true);
+    EXPECT_TRUE(spin_until([&] { return ticks >= 2; }));
+    f.tick.set_enabled(false);
+    const int stopped_at = ticks;
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, stopped_at);
+}
+
+TEST(qt_toolkit_test, boxes_are_answered_without_a_screen_and_busy_cursor_is_set) {
+    qt_toolkit tk;
+    test_form f(tk);
+    tk.realize(f);
+    ASSERT_TRUE(qt_toolkit::screenless());
+    f.show_message("nobody can press OK");  // must return by itself
+    EXPECT_FALSE(f.ask_yes_no("Use the workbook?", "Question"));
+
+    f.set_busy_cursor(true);
+    f.set_busy_cursor(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    f.set_busy_cursor(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(qt_toolkit_test, run_ends_on_request_close_and_calls_on_close_once) {
+    qt_toolkit tk;
+    test_form f(tk);
+    int closes = 0;
+    QTimer::singleShot(50, [] { request_close(); });
+    const int result = run(f, [&] { ++closes; });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(qt_toolkit_test, close_during_a_handler_waits_until_the_handler_ends) {
+    qt_toolkit tk;
+    test_form f(tk);
+    int closes = 0;
+    bool closed_inside_action = false;
+    f.tick.on_timer = [&] {
+        f.tick.set_enabled(false);
+        request_close();
+        // A long action that lets events through, as the scan cycle does after each file.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 400) {
+            f.process_pending_events();
+            if (closes > 0) closed_inside_action = true;
+        }
+    };
+    f.tick.set_enabled(true);
+    run(f, [&] { ++closes; });
+    EXPECT_FALSE(closed_inside_action);
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(qt_toolkit_test, closing_the_window_calls_on_close_once) {
+    qt_toolkit tk;
+    test_form f(tk);
+    int closes = 0;
+    QTimer::singleShot(50, [&] {
+        tk.window()->close();
+        tk.window()->close();  // a second close finds the shutdown done
+    });
+    run(f, [&] { ++closes; });
+    EXPECT_EQ(closes, 1);
+}
+
+}  // namespace
+}  // namespace kelvad::ui
+
+int main(int argc, char** argv) {
+    // No screen in the test run; an explicit platform from outside still counts.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
