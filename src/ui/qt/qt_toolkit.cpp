@@ -223,6 +223,8 @@ class text_list_peer : public widget_peer {
         --lines_shown_;
     }
 
+    // A text set whole (the information text) is read from its top; appended lines keep the
+    // view at the end.
     void lines_reset() override {
         if (!widget_) return;
         const auto& lines = static_cast<text_list&>(control_).lines();
@@ -231,7 +233,6 @@ class text_list_peer : public widget_peer {
         for (const auto& line : lines) shown.push_back(qstr(display_line(line)));
         edit().setPlainText(shown.join(QLatin1Char('\n')));
         lines_shown_ = lines.size();
-        scroll_to_end();
     }
 
   private:

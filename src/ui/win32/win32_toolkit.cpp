@@ -229,6 +229,8 @@ class text_list_peer : public native_peer {
         ctrl_.scroll_to_end();
     }
 
+    // A text set whole (the information text) is read from its top; appended lines keep the
+    // view at the end.
     void lines_reset() override {
         lengths_.clear();
         std::wstring all;
@@ -239,7 +241,6 @@ class text_list_peer : public native_peer {
             lengths_.push_back(static_cast<int>(shown.size()));
         }
         ctrl_.set_text_quietly(win32::to_utf8(all));
-        ctrl_.scroll_to_end();
     }
 
   private:

@@ -114,7 +114,8 @@ HWND static_ctrl::create(const create_args& args) {
     c.parent = args.parent;
     c.class_name = L"STATIC";
     // Paths and file names may hold "&": no accelerator prefix.
-    c.style = SS_LEFT | SS_NOPREFIX;
+    // One line, as the labels show paths: a long one is cut at the end, never wrapped.
+    c.style = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
     c.pos = args.pos;
     c.visible = args.visible;
     c.font = args.font;
