@@ -23,7 +23,7 @@ struct bounds {
     int left = 0, top = 0, width = 0, height = 0;
 };
 
-struct font_spec {
+struct font_style {
     std::string family;  // empty: the form's font
     int pixel_height = 0;
     bool bold = false;
@@ -60,7 +60,7 @@ class control {
     void set_colour(font_colour colour);
 
     bounds place;
-    font_spec font;
+    font_style font;
 
     // For back ends: the operator changed the text; the peer already shows it.
     void text_changed_by_user(std::string text) { text_ = std::move(text); }
@@ -182,7 +182,7 @@ class form {
     void set_client_size(int width, int height);
     control* focused() const { return focused_; }
     void set_focus(control& c);
-    font_spec font;
+    font_style font;
 
     const std::vector<control*>& controls() const { return controls_; }
     control* find(std::string_view name) const;

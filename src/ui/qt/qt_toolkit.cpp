@@ -50,24 +50,24 @@ void set_text_colour(QWidget& widget, QPalette::ColorRole role, font_colour colo
 
 // The window's font: 8-point Tahoma unless the form names another (Qt substitutes a font of
 // the system where Tahoma is not installed).
-QFont window_font(const font_spec& spec) {
-    QFont font(spec.family.empty() ? QStringLiteral("Tahoma") : qstr(spec.family));
-    if (spec.pixel_height > 0) {
-        font.setPixelSize(spec.pixel_height);
+QFont window_font(const font_style& style) {
+    QFont font(style.family.empty() ? QStringLiteral("Tahoma") : qstr(style.family));
+    if (style.pixel_height > 0) {
+        font.setPixelSize(style.pixel_height);
     } else {
         font.setPointSize(8);
     }
-    font.setBold(spec.bold);
+    font.setBold(style.bold);
     return font;
 }
 
 // A control's own font, where it has one, derived from the window's.
-void apply_control_font(QWidget& widget, const font_spec& spec) {
-    if (spec.family.empty() && spec.pixel_height <= 0 && !spec.bold) return;
+void apply_control_font(QWidget& widget, const font_style& style) {
+    if (style.family.empty() && style.pixel_height <= 0 && !style.bold) return;
     QFont font = widget.font();
-    if (!spec.family.empty()) font.setFamily(qstr(spec.family));
-    if (spec.pixel_height > 0) font.setPixelSize(spec.pixel_height);
-    if (spec.bold) font.setBold(true);
+    if (!style.family.empty()) font.setFamily(qstr(style.family));
+    if (style.pixel_height > 0) font.setPixelSize(style.pixel_height);
+    if (style.bold) font.setBold(true);
     widget.setFont(font);
 }
 

@@ -301,12 +301,12 @@ struct win32_toolkit::impl {
         if (running) PostQuitMessage(0);
     }
 
-    HFONT font_for(const font_spec& spec) {
-        if (spec.family.empty() && spec.pixel_height <= 0 && !spec.bold) return form_font.get();
-        const std::wstring family = to_utf16(spec.family.empty() ? form_family() : spec.family);
+    HFONT font_for(const font_style& style) {
+        if (style.family.empty() && style.pixel_height <= 0 && !style.bold) return form_font.get();
+        const std::wstring family = to_utf16(style.family.empty() ? form_family() : style.family);
         const int height =
-            spec.pixel_height > 0 ? -spec.pixel_height : win32::font_height_for_points(8);
-        control_fonts.push_back(win32::create_font(family, height, spec.bold));
+            style.pixel_height > 0 ? -style.pixel_height : win32::font_height_for_points(8);
+        control_fonts.push_back(win32::create_font(family, height, style.bold));
         return control_fonts.back().get();
     }
 
