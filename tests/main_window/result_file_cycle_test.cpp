@@ -130,16 +130,17 @@ TEST_F(result_file_cycle, young_file_holds_back_the_files_behind_it) {
     const std::string behind = drop("b.csv", "old enough");
     testing::age_file(behind, 40);
     start();
-    // The young file comes first in the listing only where the listing is sorted.
+    // Where the listing is sorted the young file comes first and holds the other one back;
+    // in another order the old file goes first and the young one then takes every pass.
     std::int32_t count = 0;
-    if (first_file(input, "*.csv", count) != "a.csv") GTEST_SKIP() << "listing order differs";
+    const bool young_first = first_file(input, "*.csv", count) == "a.csv";
     tick();
     EXPECT_TRUE(testing::file_exists(young));
-    EXPECT_TRUE(testing::file_exists(behind));
+    EXPECT_EQ(testing::file_exists(behind), young_first);
     EXPECT_EQ(window->action_label.text(),
               input + sep + sep + "a.csv could not be copied - the file is open");
     EXPECT_EQ(tk.pending_event_calls, 31);
-    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(messages().empty(), young_first);
     EXPECT_TRUE(window->Timer1.enabled());
 }
 
