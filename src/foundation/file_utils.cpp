@@ -1,8 +1,10 @@
 #include "foundation/file_utils.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "foundation/log.h"
@@ -141,14 +143,10 @@ std::string first_file(const std::string& folder, const std::string& mask, std::
     std::string pattern = folder;
     if (!pattern.empty() && !ends_with_separator(pattern)) pattern += platform::path_separator;
     pattern += mask;
-    std::string name;
-    count = 0;
-    for (const auto& entry : platform::find_entries(pattern)) {
-        if (entry.attributes & platform::attribute::directory) continue;
-        if (count == 0) name = entry.name;
-        ++count;
-    }
-    return name;
+    platform::plain_file_count files = platform::count_plain_files(pattern);
+    count = static_cast<std::int32_t>(
+        std::min<std::size_t>(files.count, std::numeric_limits<std::int32_t>::max()));
+    return std::move(files.first_name);
 }
 
 std::int32_t count_files(const std::string& folder, const std::string& mask) {

@@ -1,7 +1,9 @@
 #include "foundation/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -72,8 +74,20 @@ std::string valid_utf8(std::string_view bytes) {
     return out;
 }
 
+// The powers of ten that a double holds exactly, and the largest whole number below which
+// every whole number is an exact double.
+constexpr std::ptrdiff_t max_exact_power = 22;
+constexpr double exact_powers_of_ten[max_exact_power + 1] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t largest_exact_mantissa = std::uint64_t{1} << 53;
+
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
+}
+
+std::uint64_t digit_value(char c) {
+    return static_cast<std::uint64_t>(c - '0');
 }
 
 // Leading blanks are allowed before a number; nothing else is skipped.
@@ -129,20 +143,23 @@ line_list_t split_lines(std::string_view bytes) {
         text = platform::ansi_to_utf8(bytes);
     }
 
+    // A line ends at the first CR or LF. The next LF is found once and kept; only the stretch
+    // before it is searched for a CR (both searches are the library's fast byte search).
     line_list_t lines;
+    const std::size_t size = text.size();
     std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.emplace_back(text, start, i - start);
-            i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-            start = i;
-        } else {
-            ++i;
-        }
+    std::size_t next_lf = std::min(text.find('\n'), size);
+    while (start < size) {
+        if (next_lf < start) next_lf = std::min(text.find('\n', start), size);
+        const void* cr =
+            next_lf > start ? std::memchr(text.data() + start, '\r', next_lf - start) : nullptr;
+        const std::size_t end =
+            cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text.data()) : next_lf;
+        if (end == size) break;  // the last line has no line end
+        lines.emplace_back(text, start, end - start);
+        start = end + (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? 2 : 1);
     }
-    if (start < text.size()) lines.emplace_back(text, start, text.size() - start);
+    if (start < size) lines.emplace_back(text, start, size - start);
     return lines;
 }
 
@@ -178,34 +195,58 @@ std::optional<std::int32_t> parse_whole_number(std::string_view text) {
 }
 
 std::optional<double> parse_decimal_number(std::string_view text) {
-    // The form is checked here; from_chars converts the checked characters with "." as the
-    // decimal point whatever the locale (the toolkit may have switched the C locale).
-    std::size_t i = skip_blanks(text);
+    // The form is checked here, and along with it the digits are gathered as a whole number
+    // and a power of ten.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end && *p == ' ') ++p;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const std::size_t begin = i;
-    std::size_t digits = 0;
-    while (i < text.size() && is_ascii_digit(text[i])) ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && is_ascii_digit(text[i])) ++i, ++digits;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const char* const begin = p;
+    std::uint64_t mantissa = 0;  // wraps beyond 19 digits, and is then not used
+    while (p < end && is_ascii_digit(*p)) mantissa = mantissa * 10 + digit_value(*p++);
+    std::ptrdiff_t digits = p - begin;
+    std::ptrdiff_t power = 0;
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        while (p < end && is_ascii_digit(*p)) mantissa = mantissa * 10 + digit_value(*p++);
+        power = fraction - p;
+        digits += p - fraction;
     }
     if (digits == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-        std::size_t exponent_digits = 0;
-        while (i < text.size() && is_ascii_digit(text[i])) ++i, ++exponent_digits;
-        if (exponent_digits == 0) return std::nullopt;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative_exponent = false;
+        if (p < end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+        const char* const exponent_digits = p;
+        std::ptrdiff_t exponent = 0;
+        while (p < end && is_ascii_digit(*p)) {
+            // Held within bounds; so large an exponent leaves the short way anyway.
+            if (exponent < 100000) exponent = exponent * 10 + digit_value(*p);
+            ++p;
+        }
+        if (p == exponent_digits) return std::nullopt;
+        power += negative_exponent ? -exponent : exponent;
     }
-    if (i != text.size()) return std::nullopt;
+    if (p != end) return std::nullopt;
 
+    // A whole number up to 2^53 and a power of ten up to 10^22 are both exact doubles, so one
+    // multiplication or division rounds the decimal value correctly: the same double that
+    // from_chars gives, at a fraction of its cost for the thousands of values of a traverse.
+    if (digits <= 19 && mantissa <= largest_exact_mantissa && power >= -max_exact_power &&
+        power <= max_exact_power) {
+        const double whole = static_cast<double>(mantissa);
+        const double value =
+            power < 0 ? whole / exact_powers_of_ten[-power] : whole * exact_powers_of_ten[power];
+        return negative ? -value : value;
+    }
+
+    // from_chars converts the checked characters with "." as the decimal point whatever the
+    // locale (the toolkit may have switched the C locale).
     double value = 0.0;
-    const char* first = text.data() + begin;
-    const char* last = text.data() + text.size();
-    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
     // Beyond the range of a double (either way) is no usable number.
-    if (error != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
+    if (error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
     return negative ? -value : value;
 }
 

@@ -33,25 +33,29 @@ bool starts_with_lowered(const std::string& line, std::string_view keyword) {
     return line.size() >= keyword.size() && ascii_lower(line.substr(0, keyword.size())) == keyword;
 }
 
-// The first n fields of a line split at ";" (a field beyond the last one is empty), read in one
-// pass so a long line costs its length once, not once per field.
-std::vector<std::string_view> first_fields(std::string_view line, std::size_t n) {
-    std::vector<std::string_view> fields;
-    fields.reserve(n);
-    std::size_t start = 0;
-    while (fields.size() < n && start <= line.size()) {
-        const std::size_t end = line.find(';', start);
-        if (end == std::string_view::npos) {
-            fields.push_back(line.substr(start));
-            start = line.size() + 1;
+// The fields of a line split at ";", read one after another in one pass over the line; a field
+// beyond the last one is empty.
+class field_reader {
+public:
+    explicit field_reader(std::string_view line) : rest_(line) {}
+    std::string_view next() {
+        if (done_) return {};
+        // Fields are a few characters long: a plain loop beats a library search here.
+        std::size_t end = 0;
+        while (end < rest_.size() && rest_[end] != ';') ++end;
+        const std::string_view field = rest_.substr(0, end);
+        if (end == rest_.size()) {
+            done_ = true;
         } else {
-            fields.push_back(line.substr(start, end - start));
-            start = end + 1;
+            rest_.remove_prefix(end + 1);
         }
+        return field;
     }
-    fields.resize(n);
-    return fields;
-}
+
+private:
+    std::string_view rest_;
+    bool done_ = false;
+};
 
 bool has_whole_number_in_field_4(const std::string& line) {
     return parse_whole_number(semicolon_field(line, 4)).has_value();
@@ -99,7 +103,11 @@ void Tkelvad_main::timer_action() {
     if (input_path.size() == 1 && input_path[0] == sep) return;
     if (!platform::folder_exists(input_path) || !platform::folder_exists(total_output_path)) return;
 
-    std::int32_t n = count_files(input_path, file_mask);
+    // One listing gives both the count and the first file: the count that decides whether
+    // another pass runs and the name that this pass takes come from the same look into the
+    // folder, which in a crowded transfer folder is the dearest part of a pass.
+    std::int32_t n = 0;
+    std::string first = first_file(input_path, file_mask, n);
     if (n < 1) {
         action_label.set_text("No files to process ...");
         return;
@@ -108,11 +116,8 @@ void Tkelvad_main::timer_action() {
     Timer1.set_enabled(false);
 
     int passes = 0;
-    do {
-        std::int32_t count = 0;
-        current_file_name = first_file(input_path, file_mask, count);
-        // Someone else took the last file between the count and the listing.
-        if (current_file_name.empty()) break;
+    for (;;) {
+        current_file_name = std::move(first);
         action_label.set_text(current_file_name);
         const std::string path = input_file_path();
         if (file_is_ready(path)) {
@@ -123,8 +128,12 @@ void Tkelvad_main::timer_action() {
         }
         process_pending_events();
         ++passes;
-        n = count_files(input_path, file_mask);
-    } while (!file_busy && n > 0 && passes < most_passes_per_tick);
+        // A busy file and the last pass of the tick end it whatever the folder holds: the
+        // folder is looked into again only when another pass may follow.
+        if (file_busy || passes >= most_passes_per_tick) break;
+        first = first_file(input_path, file_mask, n);
+        if (n < 1) break;
+    }
 }
 
 bool Tkelvad_main::file_is_ready(const std::string& path) {
@@ -233,15 +242,15 @@ void Tkelvad_main::import_ongq_result() {
                     if (index >= size)
                         return ends_inside_block("its spectra (spectrum " +
                                                  std::to_string(kind + 1) + ")");
-                    const auto fields = first_fields(lines[index], static_cast<std::size_t>(
-                                                                      std::max(spectrum_points, 0)));
+                    field_reader fields(lines[index]);
                     for (std::int32_t k = 0; k < spectrum_points; ++k) {
-                        const std::optional<double> value = parse_decimal_number(fields[k]);
+                        const std::string_view field = fields.next();
+                        const std::optional<double> value = parse_decimal_number(field);
                         if (value)
                             sc_data->values[sc_data->value_index(p, kind, k)] =
                                 static_cast<float>(*value);
                         else
-                            show_message("Error reading spectral value: " + std::string(fields[k]));
+                            show_message("Error reading spectral value: " + std::string(field));
                     }
                 }
             }

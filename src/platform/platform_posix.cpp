@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <utility>
@@ -119,12 +120,16 @@ bool windows_mask_matches(std::string_view mask, std::string_view name) {
            mask_matches(mask.substr(0, mask.size() - 2), name);
 }
 
+// The entry itself, or what a link points to; a dangling link is the link itself. False when
+// neither can be read (the entry went away meanwhile).
+bool stat_entry(int dir_fd, const char* name, struct stat& st) {
+    return ::fstatat(dir_fd, name, &st, 0) == 0 ||
+           ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 std::uint32_t attributes_of(int dir_fd, const char* name) {
     struct stat st {};
-    if (::fstatat(dir_fd, name, &st, 0) != 0 &&
-        ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return 0;
-    }
+    if (!stat_entry(dir_fd, name, st)) return 0;
     std::uint32_t attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= attribute::directory;
     if (S_ISREG(st.st_mode)) attributes |= attribute::archive;
@@ -238,17 +243,42 @@ char cp1252_byte_of(char32_t c) {
     return '?';
 }
 
+// Whether an entry is a folder, as attributes_of would tell, but without asking the file
+// system where the directory already gives the entry's type.
+bool is_folder_entry(int dir_fd, const dirent& entry) {
+#ifdef _DIRENT_HAVE_D_TYPE
+    switch (entry.d_type) {
+        case DT_DIR:
+            return true;
+        case DT_LNK:      // a link counts as what it points to
+        case DT_UNKNOWN:  // the file system does not tell
+            break;
+        default:
+            return false;
+    }
+#endif
+    struct stat st {};
+    return stat_entry(dir_fd, entry.d_name, st) && S_ISDIR(st.st_mode);
+}
+
+// The folder and the mask of a search pattern; no folder part means the working folder.
+struct search_pattern {
+    std::string folder;
+    std::string_view mask;
+};
+
+search_pattern split_pattern(const std::string& pattern) {
+    const std::size_t slash = pattern.rfind('/');
+    if (slash == std::string::npos) return {".", pattern};
+    return {slash == 0 ? std::string("/") : pattern.substr(0, slash),
+            std::string_view(pattern).substr(slash + 1)};
+}
+
 }  // namespace
 
 std::vector<directory_entry> find_entries(const std::string& pattern) {
     std::vector<directory_entry> entries;
-    const std::size_t slash = pattern.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".")
-                               : slash == 0               ? std::string("/")
-                                                          : pattern.substr(0, slash);
-    const std::string_view mask = slash == std::string::npos
-                                      ? std::string_view(pattern)
-                                      : std::string_view(pattern).substr(slash + 1);
+    const auto [folder, mask] = split_pattern(pattern);
     if (mask.empty()) return entries;
 
     unique_dir dir(::opendir(folder.c_str()));
@@ -261,6 +291,25 @@ std::vector<directory_entry> find_entries(const std::string& pattern) {
     std::sort(entries.begin(), entries.end(),
               [](const directory_entry& a, const directory_entry& b) { return a.name < b.name; });
     return entries;
+}
+
+plain_file_count count_plain_files(const std::string& pattern) {
+    plain_file_count result;
+    const auto [folder, mask] = split_pattern(pattern);
+    if (mask.empty()) return result;
+
+    unique_dir dir(::opendir(folder.c_str()));
+    if (!dir) return result;
+    const int dir_fd = ::dirfd(dir.get());
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!windows_mask_matches(mask, entry->d_name)) continue;
+        if (is_folder_entry(dir_fd, *entry)) continue;
+        // The smallest name is the first in ascending byte order; no list needs sorting.
+        const std::string_view name(entry->d_name);
+        if (result.count == 0 || name < result.first_name) result.first_name.assign(name);
+        ++result.count;
+    }
+    return result;
 }
 
 bool file_exists(const std::string& path) {
@@ -437,9 +486,22 @@ std::uint64_t random_seed() {
 std::string ansi_to_utf8(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size());
-    for (const char byte : bytes) {
-        const auto b = static_cast<unsigned char>(byte);
-        append_utf8(text, b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char32_t{b});
+    const char* const end = bytes.data() + bytes.size();
+    const char* p = bytes.data();
+    while (p < end) {
+        // A result file is ASCII all but throughout, and ASCII is the same in both: runs of it
+        // are taken whole, eight bytes tested at a time.
+        const char* run = p;
+        for (std::uint64_t word; end - run >= 8; run += 8) {
+            std::memcpy(&word, run, 8);
+            if (word & 0x8080808080808080u) break;
+        }
+        while (run < end && static_cast<unsigned char>(*run) < 0x80) ++run;
+        text.append(p, run);
+        if (run == end) break;
+        const auto b = static_cast<unsigned char>(*run);
+        append_utf8(text, b < 0xA0 ? cp1252_high[b - 0x80] : char32_t{b});
+        p = run + 1;
     }
     return text;
 }

@@ -32,21 +32,25 @@ bool scan_fits(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
     return true;
 }
 
-void put_u32(std::string& out, std::uint32_t v) {
-    const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
-                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    out.append(bytes, 4);
+// Little-endian stores at a cursor into a buffer already sized for the whole file: a scan
+// holds some twelve thousand values, and appending them one by one costs more than the rest.
+void put_u32(char*& out, std::uint32_t v) {
+    out[0] = static_cast<char>(v);
+    out[1] = static_cast<char>(v >> 8);
+    out[2] = static_cast<char>(v >> 16);
+    out[3] = static_cast<char>(v >> 24);
+    out += 4;
 }
 
-void put_i32(std::string& out, std::int32_t v) {
+void put_i32(char*& out, std::int32_t v) {
     put_u32(out, static_cast<std::uint32_t>(v));
 }
 
-void put_f32(std::string& out, float v) {
+void put_f32(char*& out, float v) {
     put_u32(out, std::bit_cast<std::uint32_t>(v));
 }
 
-void put_f64(std::string& out, double v) {
+void put_f64(char*& out, double v) {
     const auto bits = std::bit_cast<std::uint64_t>(v);
     put_u32(out, static_cast<std::uint32_t>(bits));
     put_u32(out, static_cast<std::uint32_t>(bits >> 32));
@@ -95,8 +99,10 @@ std::string scan_data::scan_file_bytes() const {
     const auto c = static_cast<std::size_t>(std::max(point_count, 0));
     // Counts set by hand past set_dimensions are weighed the same way before any byte is made.
     if (!scan_fits(a, b, c)) throw kelvad_error("Scan too large to write");
-    std::string out;
-    out.reserve(static_cast<std::size_t>(scan_file_size(a, b, c)));
+    const bool has_trailer = version >= 1.1f;
+    std::string bytes(static_cast<std::size_t>(scan_file_size(a, b, c)) - (has_trailer ? 0 : 8),
+                      '\0');
+    char* out = bytes.data();
     put_f32(out, version);
     put_i32(out, position_count);
     put_i32(out, kind_count);
@@ -107,9 +113,13 @@ std::string scan_data::scan_file_bytes() const {
         put_f32(out, element(last_wavelengths, k));
         put_i32(out, element(kind_point_counts, k));
     }
-    for (std::size_t i = 0; i < a * b * c; ++i) put_f32(out, element(values, i));
-    if (version >= 1.1f) put_f64(out, trailer);
-    return out;
+    const std::size_t value_count = a * b * c;
+    const std::size_t held = std::min(value_count, values.size());
+    for (std::size_t i = 0; i < held; ++i) put_f32(out, values[i]);
+    // Cells beyond a values array that a caller left short stay zero.
+    out += 4 * (value_count - held);
+    if (has_trailer) put_f64(out, trailer);
+    return bytes;
 }
 
 bool scan_data::write_scan_file(const std::string& target_path) const {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "foundation/error.h"
@@ -27,6 +30,7 @@ TEST(SplitLines, EncodingsAndLineEnds) {
         {"CR", "a\rb\r", {"a", "b"}},
         {"empty line between", "a\r\n\r\nb", {"a", "", "b"}},
         {"LF CR is two ends", "a\n\rb", {"a", "", "b"}},
+        {"mixed line ends", "a\r\nbc\rd\ne\r\r\nf\n\ng\r", {"a", "bc", "d", "e", "", "f", "", "g"}},
         {"only a line end", "\r\n", {""}},
         {"code page",
          "Gr\xFC\xDF"
@@ -117,6 +121,48 @@ TEST(ParseDecimalNumber, NumberForms) {
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string("\"") + r.text + "\"");
         EXPECT_EQ(parse_decimal_number(r.text), r.value);
+    }
+}
+
+// Most values of a result file take a short way to their double; it must give the same double
+// as the library's correctly rounded conversion, in range and at its edges.
+TEST(ParseDecimalNumber, SameDoubleAsTheLibraryConversion) {
+    const char* digit_runs[] = {"0",
+                                "7",
+                                "75",
+                                "7684",
+                                "9246",
+                                "1000",
+                                "123456789",
+                                "9007199254740992",
+                                "9007199254740993",
+                                "12345678901234567890"};
+    const int exponents[] = {-330, -30, -23, -22, -21, -4, -1, 0, 1, 5, 21, 22, 23, 308, 309};
+    for (const std::string digits : digit_runs) {
+        // The point before, inside and after the digits, and none.
+        for (std::size_t point = 0; point <= digits.size() + 1; ++point) {
+            for (const int exponent : exponents) {
+                for (const char* sign : {"", "-"}) {
+                    std::string number = digits;
+                    if (point <= digits.size()) number.insert(point, ".");
+                    number = sign + number + "E" + std::to_string(exponent);
+                    SCOPED_TRACE(number);
+                    double expected = 0;
+                    const char* first = number.data() + (*sign ? 1 : 0);
+                    const char* last = number.data() + number.size();
+                    const auto [stop, error] = std::from_chars(first, last, expected);
+                    const auto parsed = parse_decimal_number(number);
+                    if (error != std::errc() || stop != last || !std::isfinite(expected)) {
+                        EXPECT_EQ(parsed, std::nullopt);
+                        continue;
+                    }
+                    if (*sign) expected = -expected;
+                    ASSERT_TRUE(parsed.has_value());
+                    EXPECT_EQ(std::bit_cast<std::uint64_t>(*parsed),
+                              std::bit_cast<std::uint64_t>(expected));
+                }
+            }
+        }
     }
 }
 

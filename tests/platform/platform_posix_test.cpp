@@ -51,6 +51,31 @@ TEST(PosixFindEntries, AscendingByteOrderWithAttributes) {
     }
 }
 
+// The count asks the file system only about entries whose type the folder does not tell; links
+// count as what they point to, and anything that is no folder counts as a file.
+TEST(PosixFindEntries, PlainFileCountTakesLinksAsWhatTheyPointTo) {
+    scratch_folder folder;
+    ASSERT_TRUE(write_file_bytes(folder / "b.csv", "x"));
+    ASSERT_TRUE(write_file_bytes(folder / ".hidden.csv", "x"));
+    ASSERT_TRUE(create_folder(folder / "sub.csv"));
+    ASSERT_EQ(::symlink((folder / "sub.csv").c_str(), (folder / "0_to_folder.csv").c_str()), 0);
+    ASSERT_EQ(::symlink((folder / "b.csv").c_str(), (folder / "1_to_file.csv").c_str()), 0);
+    ASSERT_EQ(::symlink((folder / "gone").c_str(), (folder / "2_dangling.csv").c_str()), 0);
+    ASSERT_EQ(::mkfifo((folder / "3_pipe.csv").c_str(), 0666), 0);
+
+    const plain_file_count files = count_plain_files(folder / "*.csv");
+    EXPECT_EQ(files.count, 5u) << "hidden, b, the link to b, the dangling link and the pipe";
+    EXPECT_EQ(files.first_name, ".hidden.csv");
+    ASSERT_TRUE(delete_file(folder / ".hidden.csv"));
+    EXPECT_EQ(count_plain_files(folder / "*.csv").first_name, "1_to_file.csv")
+        << "a link to a folder is a folder";
+
+    std::size_t not_folders = 0;
+    for (const directory_entry& entry : find_entries(folder / "*.csv"))
+        if (!(entry.attributes & attribute::directory)) ++not_folders;
+    EXPECT_EQ(count_plain_files(folder / "*.csv").count, not_folders);
+}
+
 // Opening a pipe for reading would wait for a writer: the cycle must not hang on one.
 TEST(PosixFiles, ReadingSomethingOtherThanAFileFailsAtOnce) {
     scratch_folder folder;
@@ -133,6 +158,12 @@ TEST(PosixText, Windows1252BothWays) {
         {"\xE9\x80", "\xC3\xA9\xE2\x82\xAC"},  // é€
         {"\x81\x8D\x8F\x90\x9D", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
         {"\x8A\x9F\xA0\xFF", "\xC5\xA0\xC5\xB8\xC2\xA0\xC3\xBF"},  // Š Ÿ nbsp ÿ
+        // Long ASCII runs are taken eight bytes at a time: letters on both sides of a word
+        // boundary, and a last word cut short.
+        {"0123456\xE9"
+         "89abcdefghijklm\x80nopqrs",
+         "0123456\xC3\xA9"
+         "89abcdefghijklm\xE2\x82\xACnopqrs"},
     };
     for (const text_case& c : cases) {
         SCOPED_TRACE(c.utf8);

@@ -73,6 +73,25 @@ TEST_F(FindEntriesTest, FoldersCarryTheDirectoryBitAndFilesDoNot) {
 
 TEST_F(FindEntriesTest, MissingFolderGivesNoEntries) {
     EXPECT_TRUE(find_entries(folder_ / "missing" + path_separator + "*.csv").empty());
+    EXPECT_EQ(count_plain_files(folder_ / "missing" + path_separator + "*.csv").count, 0u);
+}
+
+// The light count agrees with the full search: the entries that are no folders, and the first
+// of them in the full search's order.
+TEST_F(FindEntriesTest, PlainFileCountAgreesWithTheFullSearch) {
+    for (const char* mask : {"*.csv", "*", "*.*", "?.csv", "sub*", "*.xls"}) {
+        SCOPED_TRACE(mask);
+        std::size_t count = 0;
+        std::string first;
+        for (const directory_entry& entry : find_entries(folder_ / mask)) {
+            if (entry.attributes & attribute::directory) continue;
+            if (count++ == 0) first = entry.name;
+        }
+        const plain_file_count files = count_plain_files(folder_ / mask);
+        EXPECT_EQ(files.count, count);
+        EXPECT_EQ(files.first_name, first);
+    }
+    EXPECT_EQ(count_plain_files(folder_ / "*.csv").count, 3u) << "A.CSV, a1.csv, b.csv";
 }
 
 TEST(PlatformFiles, ExistsCreateAndDelete) {
