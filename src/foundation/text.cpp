@@ -9,29 +9,12 @@
 
 #include "foundation/error.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace kelvad {
 namespace {
 
 constexpr char32_t replacement_character = 0xFFFD;
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Result files come from other machines: a byte sequence that is no UTF-8 must not travel on
 // as such, so every byte that does not belong to a well-formed sequence becomes U+FFFD.
@@ -67,7 +50,7 @@ std::string valid_utf8(std::string_view bytes) {
             out.append(bytes.substr(i, length));
             i += length;
         } else {
-            append_utf8(out, replacement_character);
+            platform::utf8::append(out, replacement_character);
             ++i;
         }
     }
@@ -113,15 +96,16 @@ std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
         if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
             const char16_t next = unit_at(k + 1);
             if (next >= 0xDC00 && next <= 0xDFFF) {
-                append_utf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (next - 0xDC00));
+                platform::utf8::append(out,
+                                       0x10000 + ((char32_t(u) - 0xD800) << 10) + (next - 0xDC00));
                 ++k;
                 continue;
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF) {
-            append_utf8(out, replacement_character);  // a surrogate without its partner
+            platform::utf8::append(out, replacement_character);  // a surrogate without its partner
         } else {
-            append_utf8(out, u);
+            platform::utf8::append(out, u);
         }
     }
     return out;
@@ -135,10 +119,10 @@ line_list_t split_lines(std::string_view bytes) {
         text = utf16_to_utf8(bytes.substr(2), false);
         // A byte left over after the last whole code unit is a damaged end of file: it is shown
         // as a replacement character rather than dropped without a trace.
-        if (bytes.size() % 2 != 0) append_utf8(text, replacement_character);
+        if (bytes.size() % 2 != 0) platform::utf8::append(text, replacement_character);
     } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF") {
         text = utf16_to_utf8(bytes.substr(2), true);
-        if (bytes.size() % 2 != 0) append_utf8(text, replacement_character);
+        if (bytes.size() % 2 != 0) platform::utf8::append(text, replacement_character);
     } else {
         text = platform::ansi_to_utf8(bytes);
     }

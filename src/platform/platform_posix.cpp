@@ -1,6 +1,7 @@
 // POSIX (Linux) implementation of the platform services.
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -168,24 +169,6 @@ constexpr char32_t cp1252_high[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 constexpr char32_t invalid_code_point = 0xFFFFFFFF;
 
@@ -500,7 +483,7 @@ std::string ansi_to_utf8(std::string_view bytes) {
         text.append(p, run);
         if (run == end) break;
         const auto b = static_cast<unsigned char>(*run);
-        append_utf8(text, b < 0xA0 ? cp1252_high[b - 0x80] : char32_t{b});
+        utf8::append(text, b < 0xA0 ? cp1252_high[b - 0x80] : char32_t{b});
         p = run + 1;
     }
     return text;
