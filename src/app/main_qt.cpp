@@ -12,7 +12,9 @@
 
 namespace {
 
-extern "C" void close_on_signal(int) { kelvad::ui::request_close(); }
+extern "C" void close_on_signal(int) {
+    kelvad::ui::request_close();
+}
 
 }  // namespace
 

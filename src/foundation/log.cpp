@@ -49,7 +49,9 @@ void rotate_if_full(log_state& s) {
 
 }  // namespace
 
-std::string default_log_path() { return user_data_path(program_base_name() + ".log"); }
+std::string default_log_path() {
+    return user_data_path(program_base_name() + ".log");
+}
 
 void open_log(const std::string& path, bool echo_to_stdout) {
     log_state& s = state();
@@ -84,10 +86,16 @@ void log_line(std::string_view text) {
     }
 }
 
-void log_message_box(std::string_view text) { log_line("message box: " + std::string(text)); }
+void log_message_box(std::string_view text) {
+    log_line("message box: " + std::string(text));
+}
 
-void log_error(std::string_view text) { log_line("error: " + std::string(text)); }
+void log_error(std::string_view text) {
+    log_line("error: " + std::string(text));
+}
 
-void set_log_rotation_size(std::uint64_t bytes) { state().rotation_size = bytes; }
+void set_log_rotation_size(std::uint64_t bytes) {
+    state().rotation_size = bytes;
+}
 
 }  // namespace kelvad

@@ -52,7 +52,9 @@ Tkelvad_main::Tkelvad_main(ui::toolkit& tk)
 
 Tkelvad_main::~Tkelvad_main() = default;
 
-void Tkelvad_main::report(const std::string& line) { Message_board.add(line); }
+void Tkelvad_main::report(const std::string& line) {
+    Message_board.add(line);
+}
 
 void Tkelvad_main::FormCreate() {
     TFS_scanner_main::FormCreate();
@@ -72,7 +74,8 @@ void Tkelvad_main::FormCreate() {
 void Tkelvad_main::initialize_sc_data() {
     sc_data = std::make_unique<scan_data>();
     sc_data->set_dimensions(32, 3, spectrum_points);
-    const float last = static_cast<float>(380 + 5 * (static_cast<std::int64_t>(spectrum_points) - 1));
+    const float last =
+        static_cast<float>(380 + 5 * (static_cast<std::int64_t>(spectrum_points) - 1));
     for (std::size_t kind = 0; kind < sc_data->first_wavelengths.size(); ++kind) {
         sc_data->first_wavelengths[kind] = 380.0f;
         sc_data->last_wavelengths[kind] = last;

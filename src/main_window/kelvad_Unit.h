@@ -16,7 +16,7 @@ enum class result_kind { unknown, o3p_plate_result, ongq_traverse_result };
 enum class xy_outcome { written, name_taken, not_written };
 
 class Tkelvad_main : public TFS_scanner_main {
-public:
+  public:
     explicit Tkelvad_main(ui::toolkit& tk);
     ~Tkelvad_main() override;
 
@@ -54,7 +54,7 @@ public:
     ui::text_list Message_board;
     ui::text_list Memo1;
 
-private:
+  private:
     std::string input_file_path() const;
     std::string current_product_folder() const;
     void archive_input_file();

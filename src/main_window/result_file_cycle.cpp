@@ -19,13 +19,13 @@ constexpr std::size_t most_message_lines = 1000;
 
 // Re-enables Timer1 when the tick ends, however it ends.
 class timer_enabler {
-public:
+  public:
     explicit timer_enabler(ui::timer& t) : timer_(t) {}
     ~timer_enabler() { timer_.set_enabled(true); }
     timer_enabler(const timer_enabler&) = delete;
     timer_enabler& operator=(const timer_enabler&) = delete;
 
-private:
+  private:
     ui::timer& timer_;
 };
 
@@ -36,7 +36,7 @@ bool starts_with_lowered(const std::string& line, std::string_view keyword) {
 // The fields of a line split at ";", read one after another in one pass over the line; a field
 // beyond the last one is empty.
 class field_reader {
-public:
+  public:
     explicit field_reader(std::string_view line) : rest_(line) {}
     std::string_view next() {
         if (done_) return {};
@@ -52,7 +52,7 @@ public:
         return field;
     }
 
-private:
+  private:
     std::string_view rest_;
     bool done_ = false;
 };
@@ -76,7 +76,14 @@ bool is_safe_file_name(const std::string& name) {
     for (const unsigned char c : name) {
         if (c < 32) return false;
         switch (c) {
-            case '<': case '>': case ':': case '"': case '/': case '\\': case '|': case '?':
+            case '<':
+            case '>':
+            case ':':
+            case '"':
+            case '/':
+            case '\\':
+            case '|':
+            case '?':
             case '*':
                 return false;
             default:
@@ -226,7 +233,8 @@ void Tkelvad_main::import_ongq_result() {
             const std::size_t block_end = index;
             sc_data->set_dimensions(n, 3, spectrum_points);
             for (std::int32_t k = 0; k < n; ++k)
-                sc_data->positions[k] = *parse_whole_number(semicolon_field(lines[stamp + 1 + k], 4));
+                sc_data->positions[k] =
+                    *parse_whole_number(semicolon_field(lines[stamp + 1 + k], 4));
             restore_base_product();
 
             index = block_end + 1;
@@ -260,7 +268,8 @@ void Tkelvad_main::import_ongq_result() {
     if (write_scan) {
         std::string name = scan_name;
         if (!name.empty() && !is_safe_file_name(name)) {
-            report("Scan name \"" + name + "\" is no plain file name - the scan file is named "
+            report("Scan name \"" + name +
+                   "\" is no plain file name - the scan file is named "
                    "after the input file");
             name.clear();
         }
@@ -280,7 +289,8 @@ void Tkelvad_main::archive_input_file() {
     if (!platform::folder_exists(archive_root)) return;
     const auto descend = [this](const std::string& level) {
         archive_path += sep + level;
-        if (!ensure_folder(archive_path)) action_label.set_text(archive_path + " could not be created!");
+        if (!ensure_folder(archive_path))
+            action_label.set_text(archive_path + " could not be created!");
     };
     archive_path = archive_root;
     descend(current_product);

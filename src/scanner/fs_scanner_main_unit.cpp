@@ -17,7 +17,9 @@ TFS_scanner_main::~TFS_scanner_main() = default;
 // This layer takes no files of its own; the program's window brings the cycle.
 void TFS_scanner_main::timer_action() {}
 
-void TFS_scanner_main::initialize_sc_data() { sc_data = std::make_unique<scan_data>(); }
+void TFS_scanner_main::initialize_sc_data() {
+    sc_data = std::make_unique<scan_data>();
+}
 
 void TFS_scanner_main::FormCreate() {
     TORVEL_spectrum_scanner::FormCreate();

@@ -12,7 +12,7 @@
 namespace kelvad {
 
 class TFS_scanner_main : public TORVEL_spectrum_scanner {
-public:
+  public:
     explicit TFS_scanner_main(ui::toolkit& tk);
     ~TFS_scanner_main() override;
 

@@ -30,7 +30,9 @@ std::string first_line_or_error(const line_list_t& lines, const std::string& pat
     return lines.front();
 }
 
-ui::bounds at(int left, int top, int width, int height) { return {left, top, width, height}; }
+ui::bounds at(int left, int top, int width, int height) {
+    return {left, top, width, height};
+}
 
 }  // namespace
 
@@ -121,8 +123,8 @@ TORVEL_spectrum_scanner::TORVEL_spectrum_scanner(ui::toolkit& tk)
 
     // The postbake and insitu controls belong to other scanner variants; this one keeps them
     // hidden but fills them, so they stay in their places of the design.
-    for (ui::label* l : {&orvel_postbake_path_label, &postbake_product_label,
-                         &postbake_total_output_path_label}) {
+    for (ui::label* l :
+         {&orvel_postbake_path_label, &postbake_product_label, &postbake_total_output_path_label}) {
         l->set_text("---");
         l->set_visible(false);
     }
@@ -197,7 +199,8 @@ void TORVEL_spectrum_scanner::FormCreate() {
     read_orvel_pswd_bin();
     compose_total_output_path();
     const std::string program_name = program_base_name();
-    alive_file_path = orvel_path + "live_signals" + platform::path_separator + program_name + ".alv";
+    alive_file_path =
+        orvel_path + "live_signals" + platform::path_separator + program_name + ".alv";
     switch_timer_state();
     alive_timer.set_enabled(true);
     set_startup_complete(true);
@@ -358,13 +361,16 @@ void TORVEL_spectrum_scanner::alive_timerTimer() {
 
 void TORVEL_spectrum_scanner::active_buttonClick() {
     if (!startup_complete_) {
-        show_message("The start-up did not complete; scanning stays off. Correct the configuration "
-                     "and start the program again.");
+        show_message(
+            "The start-up did not complete; scanning stays off. Correct the configuration "
+            "and start the program again.");
         return;
     }
     switch_timer_state();
 }
 
-void TORVEL_spectrum_scanner::clear_buttonClick() { delete_action(); }
+void TORVEL_spectrum_scanner::clear_buttonClick() {
+    delete_action();
+}
 
 }  // namespace kelvad

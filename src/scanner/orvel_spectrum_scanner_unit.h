@@ -12,7 +12,7 @@
 namespace kelvad {
 
 class TORVEL_spectrum_scanner : public ui::form {
-public:
+  public:
     explicit TORVEL_spectrum_scanner(ui::toolkit& tk);
     ~TORVEL_spectrum_scanner() override;
 
@@ -85,12 +85,12 @@ public:
     ui::timer Timer1;
     ui::timer alive_timer;
 
-protected:
+  protected:
     // Each level of the start-up chain clears this before its own steps and sets it after them,
     // so it holds only when every level has run to its end.
     void set_startup_complete(bool complete) { startup_complete_ = complete; }
 
-private:
+  private:
     void read_orvel_scanner_ini();
     void read_orvel_path_ini();
     void read_orvel_postbake_path_ini();

@@ -16,12 +16,14 @@ namespace {
 
 std::wstring text_of(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(),
-                                                        static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
-std::wstring text_of(const ui::control& c) { return text_of(ui::win32_toolkit::native_window(c)); }
+std::wstring text_of(const ui::control& c) {
+    return text_of(ui::win32_toolkit::native_window(c));
+}
 
 bool has_visible_style(const ui::control& c) {
     return (GetWindowLongW(ui::win32_toolkit::native_window(c), GWL_STYLE) & WS_VISIBLE) != 0;

@@ -49,18 +49,18 @@ TEST_F(bad_input, every_file_ends_processed_discarded_or_failed) {
                               "Spectrum;2", million_semicolons.c_str(), ";"})},
         {"O3PR_semicolons.csv",
          testing::crlf_lines({"a", "b", "Device;3", "Plate;SEMI", "Spectrum;",
-                              million_semicolons.c_str(), "Wavelength;",
-                              million_semicolons.c_str(), "end"})},
+                              million_semicolons.c_str(), "Wavelength;", million_semicolons.c_str(),
+                              "end"})},
         {"ONGQR_numbers.csv",
          testing::crlf_lines({"h", "Stamp;NUM;", "1;NUM;;99999999999", "1;;;0x10", "1;;;--1",
-                              "Spectrum;0", "1e999;nan;", "Spectrum;1", "inf;1.2.3;",
-                              "Spectrum;2", "-;+;", ";"})},
+                              "Spectrum;0", "1e999;nan;", "Spectrum;1", "inf;1.2.3;", "Spectrum;2",
+                              "-;+;", ";"})},
         {"ONGQR_utf16_bom.csv", utf16le_with_bom(small_traverse())},
         {"ONGQR_utf16_no_bom.csv", utf16le_with_bom(small_traverse()).substr(2)},
         {"ONGQR_M\xc3\xbcller.csv", small_traverse()},
-        {"O3PR_\xc3\xa9t\xc3\xa9.csv", testing::crlf_lines({"a", "b", "Device;3", "Plate;\xe9",
-                                                            "Spectrum;", "1;", "Wavelength;",
-                                                            "380;", "end"})},
+        {"O3PR_\xc3\xa9t\xc3\xa9.csv",
+         testing::crlf_lines({"a", "b", "Device;3", "Plate;\xe9", "Spectrum;", "1;", "Wavelength;",
+                              "380;", "end"})},
     };
     for (const auto& [name, bytes] : files) drop(name, bytes);
     start();
@@ -71,8 +71,8 @@ TEST_F(bad_input, every_file_ends_processed_discarded_or_failed) {
     const std::string scans = measurement_folder("Production", "BE");
     EXPECT_TRUE(testing::file_exists(scans + sep + "U16.scn"));
     EXPECT_TRUE(has_message("Processed ONGQ result: ONGQR_M\xc3\xbcller.csv"));
-    EXPECT_TRUE(testing::file_exists(measurement_folder("Production", "3") + sep +
-                                     "\xc3\xa9___T.xy"));
+    EXPECT_TRUE(
+        testing::file_exists(measurement_folder("Production", "3") + sep + "\xc3\xa9___T.xy"));
     EXPECT_TRUE(testing::file_exists(measurement_folder("Production", "3") + sep + "SEMI___T.xy"));
     EXPECT_TRUE(window->Timer1.enabled());
 }

@@ -6,7 +6,7 @@ namespace kelvad {
 namespace {
 
 class o3p_import : public orvel_fixture {
-protected:
+  protected:
     static std::string plate(const std::string& device_line, const std::string& plate_line,
                              const std::string& values = "0.91;0.93;",
                              const std::string& wavelengths = "380;385;") {
@@ -57,7 +57,8 @@ TEST_F(o3p_import, unusable_plate_results_are_reported_and_deleted) {
     const case_t cases[] = {
         {"8 lines", testing::crlf_lines({"Device;3", "Plate;A", "", "", "", "", "", ""}), {}},
         {"no device line", plate("Unit;3", "Plate;A"), {"Error: No device identified!"}},
-        {"trailing semicolon", plate("device;7;", "Plate;A"),
+        {"trailing semicolon",
+         plate("device;7;", "Plate;A"),
          {"Error: No device identified in device;7;"}},
         {"no semicolon", plate("device 7", "Plate;A"), {"Error: No device identified in device 7"}},
         {"plate before device",
@@ -87,9 +88,9 @@ TEST_F(o3p_import, second_plate_of_the_same_name_keeps_the_first_xy_file) {
     EXPECT_EQ(testing::read_file(xy), "380,1\r\n385");
     EXPECT_EQ(testing::files_in(measurement_folder("Production", "7")),
               std::vector<std::string>{"A123___T.xy"});
-    EXPECT_TRUE(has_message_starting("Error generating file " + xy +
-                                     "       Delete temporary file: " +
-                                     measurement_folder("Production", "7") + sep));
+    EXPECT_TRUE(has_message_starting(
+        "Error generating file " + xy +
+        "       Delete temporary file: " + measurement_folder("Production", "7") + sep));
     EXPECT_TRUE(testing::files_in(input).empty());
 }
 

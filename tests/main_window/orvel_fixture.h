@@ -20,7 +20,7 @@
 namespace kelvad {
 
 class orvel_fixture : public ::testing::Test {
-protected:
+  protected:
     static constexpr char sep = platform::path_separator;
 
     void SetUp() override {
@@ -37,9 +37,8 @@ protected:
     void TearDown() override { testing::remove_tree(user_data_path("")); }
 
     void write_scanner_ini(const std::string& points, const std::string& minimum_age = "0") {
-        config.write("orvel_scanner.ini",
-                     testing::crlf_lines({input, "BE", "", "1", points, "", "", "", "",
-                                          minimum_age, "", "true"}));
+        config.write("orvel_scanner.ini", testing::crlf_lines({input, "BE", "", "1", points, "", "",
+                                                               "", "", minimum_age, "", "true"}));
     }
 
     std::string measurement_folder(const std::string& product, const std::string& be) const {

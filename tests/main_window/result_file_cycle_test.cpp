@@ -8,7 +8,7 @@ namespace kelvad {
 namespace {
 
 class result_file_cycle : public orvel_fixture {
-protected:
+  protected:
     // A traverse result of `positions` positions and `points` values per spectrum line;
     // value p*1000 + kind*100 + k at position p, kind, point k.
     static std::string traverse(int positions, int points, const std::string& name = "TRV_7") {
@@ -93,9 +93,8 @@ TEST_F(result_file_cycle, unknown_file_is_reported_and_deleted) {
     start();
     tick();
     EXPECT_FALSE(testing::file_exists(path));
-    const std::vector<std::string> expected = {"Unknown file type: ONGQ_0815.csv",
-                                               "File deleted: ONGQ_0815.csv", "_________________",
-                                               ""};
+    const std::vector<std::string> expected = {
+        "Unknown file type: ONGQ_0815.csv", "File deleted: ONGQ_0815.csv", "_________________", ""};
     EXPECT_EQ(messages(), expected);
 }
 
@@ -194,9 +193,9 @@ TEST_F(result_file_cycle, tick_during_an_action_does_not_nest) {
 }
 
 TEST_F(result_file_cycle, short_traverse_is_archived_and_deleted_without_scan_file) {
-    const std::string path = drop("ONGQR_short.csv", testing::crlf_lines({"Stamp;S;", "1;;;1", "",
-                                                                           "", "", "", "", "", "",
-                                                                           ""}));
+    const std::string path =
+        drop("ONGQR_short.csv",
+             testing::crlf_lines({"Stamp;S;", "1;;;1", "", "", "", "", "", "", "", ""}));
     start();
     tick();
     EXPECT_FALSE(testing::file_exists(path));
@@ -211,8 +210,8 @@ TEST_F(result_file_cycle, traverse_without_stamp_writes_no_scan_file) {
     const std::string path = drop("ONGQR_nostamp.csv", text);
     start();
     tick();
-    EXPECT_EQ(box_texts(), std::vector<std::string>{
-                               "Unexpected file structure - keyword \"stamp\" not found!"});
+    EXPECT_EQ(box_texts(),
+              std::vector<std::string>{"Unexpected file structure - keyword \"stamp\" not found!"});
     EXPECT_TRUE(testing::files_in(measurement_folder("Production", "BE")).empty());
     EXPECT_FALSE(testing::file_exists(path));
     EXPECT_TRUE(testing::file_exists(archive_folder() + sep + "ONGQR_nostamp.csv"));
@@ -228,8 +227,8 @@ TEST_F(result_file_cycle, truncated_traverse_goes_to_the_failed_folder) {
         return full.substr(0, at);
     };
     const std::pair<const char*, std::string> cases[] = {
-        {"position block to the last line", "h\r\n" + cut_after_line(5) + "1;;;1\r\n2;;;2\r\n" +
-                                                "3;;;3\r\n4;;;4\r\n5;;;5\r\n"},
+        {"position block to the last line",
+         "h\r\n" + cut_after_line(5) + "1;;;1\r\n2;;;2\r\n" + "3;;;3\r\n4;;;4\r\n5;;;5\r\n"},
         {"spectrum line missing", cut_after_line(14)},
         {"value lines missing", cut_after_line(16)},
     };
@@ -250,8 +249,9 @@ TEST_F(result_file_cycle, truncated_traverse_goes_to_the_failed_folder) {
 
 TEST_F(result_file_cycle, failed_folder_never_replaces_an_earlier_file) {
     testing::write_file(failed_folder() + sep + "ONGQR_cut.csv", "earlier");
-    drop("ONGQR_cut.csv", "h\r\nStamp;x\r\n1;;;1\r\n2;;;2\r\n3;;;3\r\n4;;;4\r\n5;;;5\r\n6;;;6\r\n"
-                          "7;;;7\r\n8;;;8\r\n9;;;9\r\n");
+    drop("ONGQR_cut.csv",
+         "h\r\nStamp;x\r\n1;;;1\r\n2;;;2\r\n3;;;3\r\n4;;;4\r\n5;;;5\r\n6;;;6\r\n"
+         "7;;;7\r\n8;;;8\r\n9;;;9\r\n");
     start();
     tick();
     EXPECT_EQ(testing::read_file(failed_folder() + sep + "ONGQR_cut.csv"), "earlier");
@@ -291,7 +291,8 @@ TEST_F(result_file_cycle, scan_name_from_the_file_is_used_only_when_it_is_a_plai
         tick();
         EXPECT_EQ(testing::files_in(measurement_folder("Production", "BE")),
                   std::vector<std::string>{file_name + ".scn"});
-        EXPECT_EQ(has_message_starting("Scan name \""), !scan_name.empty() && file_name != scan_name);
+        EXPECT_EQ(has_message_starting("Scan name \""),
+                  !scan_name.empty() && file_name != scan_name);
         testing::remove_tree(measurement_folder("Production", "BE"));
         testing::make_folders(measurement_folder("Production", "BE"));
     }
@@ -301,14 +302,14 @@ TEST_F(result_file_cycle, unparsable_values_are_reported_one_box_each) {
     write_scanner_ini("3");
     std::string text = traverse(1, 3);
     text.replace(text.find("0.5;1.5;2.5;"), 12, "0,75; 0.75;7.5E-1;");  // kind 0
-    text.replace(text.find("100.5;101.5;102.5;"), 18, "0.75 ;;");         // kind 1: two short
+    text.replace(text.find("100.5;101.5;102.5;"), 18, "0.75 ;;");       // kind 1: two short
     drop("ONGQR_values.csv", text);
     start();
     tick();
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{"Error reading spectral value: 0,75",
-                                                     "Error reading spectral value: 0.75 ",
-                                                     "Error reading spectral value: ",
-                                                     "Error reading spectral value: "}));
+    EXPECT_EQ(box_texts(),
+              (std::vector<std::string>{
+                  "Error reading spectral value: 0,75", "Error reading spectral value: 0.75 ",
+                  "Error reading spectral value: ", "Error reading spectral value: "}));
     const scan_data& record = *window->sc_data;
     EXPECT_FLOAT_EQ(record.values[record.value_index(0, 0, 1)], 0.75f);
     EXPECT_FLOAT_EQ(record.values[record.value_index(0, 0, 2)], 0.75f);
@@ -317,9 +318,9 @@ TEST_F(result_file_cycle, unparsable_values_are_reported_one_box_each) {
 
 TEST_F(result_file_cycle, block_end_that_is_a_spectrum_line_is_not_the_first_spectrum) {
     write_scanner_ini("2");
-    const std::string text = testing::crlf_lines({"Stamp;E;", "1;E;;7", "Spectrum;ends block",
-                                                  "1;2;", "Spectrum;0", "10;11;", "Spectrum;1",
-                                                  "20;21;", "Spectrum;2", "30;31;", ";"});
+    const std::string text =
+        testing::crlf_lines({"Stamp;E;", "1;E;;7", "Spectrum;ends block", "1;2;", "Spectrum;0",
+                             "10;11;", "Spectrum;1", "20;21;", "Spectrum;2", "30;31;", ";"});
     drop("ONGQR_end.csv", text);
     start();
     tick();

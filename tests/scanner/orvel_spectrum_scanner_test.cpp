@@ -19,7 +19,7 @@ using testing::crlf_lines;
 constexpr char sep = platform::path_separator;
 
 class scanner_window_test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         orvel = box.root() + sep;
         config.write("orvel_path.ini", crlf_lines({box.root()}));
@@ -85,11 +85,26 @@ TEST_F(scanner_window_test, lines_of_orvel_scanner_ini_are_read_with_their_defau
     const case_t cases[] = {
         {{"in", "BE"}, false, 1, 125, 0.0f, true, ""},
         {{"in", "BE", "TRUE", "letters", "", "insitu", "x", "y", "z", "2.5", "w", " TRUE "},
-         true, 1, 125, 2.5f, true, "insitu"},
+         true,
+         1,
+         125,
+         2.5f,
+         true,
+         "insitu"},
         {{"in", "BE", " true", "7", "100", "", "", "", "", "2,5", "", "false"},
-         false, 7, 100, 0.0f, false, ""},
+         false,
+         7,
+         100,
+         0.0f,
+         false,
+         ""},
         {{"in", "BE", "True", "-3", " 64", "", "", "", "", " 1e1", "", "\ttrue\t"},
-         true, -3, 64, 10.0f, true, ""},
+         true,
+         -3,
+         64,
+         10.0f,
+         true,
+         ""},
     };
     for (const case_t& c : cases) {
         std::string text;
@@ -202,8 +217,8 @@ TEST_F(scanner_window_test, shutdown_rewrites_eight_lines_and_keeps_the_later_on
     const case_t cases[] = {
         {crlf_lines({"in", "BE"}),
          crlf_lines({"in", "BE", "False", "1", "125", "", "Insitu input path", ""})},
-        {crlf_lines({"in", "BE", "true", "3", "64", "ins", "old 7", "old 8", "nine", "2.5", "eleven",
-                     "TRUE", "thirteen"}),
+        {crlf_lines({"in", "BE", "true", "3", "64", "ins", "old 7", "old 8", "nine", "2.5",
+                     "eleven", "TRUE", "thirteen"}),
          crlf_lines({"in", "BE", "True", "3", "64", "ins", "Insitu input path", "", "nine", "2.5",
                      "eleven", "TRUE", "thirteen"})},
     };
@@ -222,9 +237,9 @@ TEST_F(scanner_window_test, shutdown_takes_the_edited_texts_and_respects_the_fla
     w.input_path_editor.text_changed_by_user("edited in");
     w.output_path_editor.text_changed_by_user("edited BE");
     w.FormDestroy();
-    EXPECT_EQ(testing::read_file(config.path("orvel_scanner.ini")),
-              crlf_lines({"edited in", "edited BE", "False", "1", "125", "", "Insitu input path",
-                          ""}));
+    EXPECT_EQ(
+        testing::read_file(config.path("orvel_scanner.ini")),
+        crlf_lines({"edited in", "edited BE", "False", "1", "125", "", "Insitu input path", ""}));
 
     const std::string unsaved = crlf_lines({"in", "BE", "", "", "", "", "", "", "", "", "", "no"});
     config.write("orvel_scanner.ini", unsaved);

@@ -15,7 +15,9 @@ namespace fs = std::filesystem;
 namespace kelvad::testing {
 namespace {
 
-fs::path as_path(const std::string& path) { return platform::to_fs_path(path); }
+fs::path as_path(const std::string& path) {
+    return platform::to_fs_path(path);
+}
 
 std::string as_text(const fs::path& path) {
     const std::u8string text = path.u8string();
@@ -27,14 +29,16 @@ std::string as_text(const fs::path& path) {
 sandbox::sandbox() {
     static std::atomic<int> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const fs::path base = fs::temp_directory_path() /
-                          ("kelvad-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    const fs::path base = fs::temp_directory_path() / ("kelvad-test-" + std::to_string(stamp) +
+                                                       "-" + std::to_string(counter++));
     fs::create_directories(base);
     root_ = as_text(base);
     while (!root_.empty() && root_.back() == platform::path_separator) root_.pop_back();
 }
 
-sandbox::~sandbox() { remove_tree(root_); }
+sandbox::~sandbox() {
+    remove_tree(root_);
+}
 
 std::string sandbox::path(std::initializer_list<std::string_view> parts) const {
     std::string result = root_;
@@ -45,9 +49,13 @@ std::string sandbox::path(std::initializer_list<std::string_view> parts) const {
     return result;
 }
 
-program_folder::program_folder() { remove_all(); }
+program_folder::program_folder() {
+    remove_all();
+}
 
-program_folder::~program_folder() { remove_all(); }
+program_folder::~program_folder() {
+    remove_all();
+}
 
 void program_folder::write(const std::string& name, std::string_view bytes) {
     write_file(path(name), bytes);
@@ -87,11 +95,17 @@ std::string read_file(const std::string& path) {
     return content.str();
 }
 
-bool file_exists(const std::string& path) { return fs::is_regular_file(as_path(path)); }
+bool file_exists(const std::string& path) {
+    return fs::is_regular_file(as_path(path));
+}
 
-bool folder_exists(const std::string& path) { return fs::is_directory(as_path(path)); }
+bool folder_exists(const std::string& path) {
+    return fs::is_directory(as_path(path));
+}
 
-void make_folders(const std::string& path) { fs::create_directories(as_path(path)); }
+void make_folders(const std::string& path) {
+    fs::create_directories(as_path(path));
+}
 
 void remove_tree(const std::string& path) {
     std::error_code ignored;

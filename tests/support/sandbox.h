@@ -11,7 +11,7 @@ namespace kelvad::testing {
 
 // A new, empty folder in the system temporary folder, removed with everything in it.
 class sandbox {
-public:
+  public:
     sandbox();
     ~sandbox();
     sandbox(const sandbox&) = delete;
@@ -21,14 +21,14 @@ public:
     // root + separator + each part, joined with the platform's separator.
     std::string path(std::initializer_list<std::string_view> parts) const;
 
-private:
+  private:
     std::string root_;
 };
 
 // Files beside the test program; every file written through it is removed again, and so are
 // the scanner's configuration files, which a test may have made the window write.
 class program_folder {
-public:
+  public:
     program_folder();
     ~program_folder();
     program_folder(const program_folder&) = delete;
@@ -37,13 +37,13 @@ public:
     void write(const std::string& name, std::string_view bytes);
     std::string path(const std::string& name) const;
 
-private:
+  private:
     void remove_all();
     std::vector<std::string> written_;
 };
 
 void write_file(const std::string& path, std::string_view bytes);  // creates missing parents
-std::string read_file(const std::string& path);                      // empty when missing
+std::string read_file(const std::string& path);                    // empty when missing
 bool file_exists(const std::string& path);
 bool folder_exists(const std::string& path);
 void make_folders(const std::string& path);
