@@ -1,5 +1,6 @@
 // POSIX (Linux) implementation of the platform services.
 
+#include "platform/civil_days.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -140,25 +141,14 @@ std::uint32_t attributes_of(int dir_fd, const char* name) {
     return attributes;
 }
 
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
-}
-
 // The local wall-clock reading of `seconds` since the epoch, as milliseconds since 1970-01-01
 // 00:00 of that same wall clock.
 std::optional<std::int64_t> local_ms_of(std::time_t seconds) {
     std::tm local{};
     if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
-    const std::int64_t days =
-        days_from_civil(std::int64_t{local.tm_year} + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                        static_cast<unsigned>(local.tm_mday));
+    const std::int64_t days = civil_days::days_from_civil(std::int64_t{local.tm_year} + 1900,
+                                                          static_cast<unsigned>(local.tm_mon + 1),
+                                                          static_cast<unsigned>(local.tm_mday));
     return ((days * 24 + local.tm_hour) * 60 + local.tm_min) * 60000 +
            std::int64_t{local.tm_sec} * 1000;
 }

@@ -1,6 +1,7 @@
 // Windows implementation of the platform services. Texts are UTF-8 up to the system call and
 // become UTF-16 there.
 
+#include "platform/civil_days.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -78,17 +79,6 @@ std::string narrow(std::wstring_view wide, UINT code_page = CP_UTF8, DWORD flags
     WideCharToMultiByte(code_page, flags, wide.data(), size, text.data(), length, default_char,
                         nullptr);
     return text;
-}
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
 // FILETIME counts 100 ns since 1601-01-01.
@@ -205,7 +195,7 @@ bool write_file_bytes(const std::string& path, std::string_view bytes) {
 std::int64_t local_now_ms() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    const std::int64_t days = days_from_civil(now.wYear, now.wMonth, now.wDay);
+    const std::int64_t days = civil_days::days_from_civil(now.wYear, now.wMonth, now.wDay);
     return (((days * 24 + now.wHour) * 60 + now.wMinute) * 60 + now.wSecond) * 1000 +
            now.wMilliseconds;
 }

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "foundation/calendar.h"
-#include "test_support.h"
+#include "foundation/test_support.h"
 
 namespace kelvad {
 namespace {

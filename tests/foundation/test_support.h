@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the foundation and scan record tests: a scratch folder that is removed with all
-// its contents, whole-file access, and environment variables changed for one test.
+// Helpers of the foundation and scan record tests: whole-file access, and environment variables
+// changed for one test.
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,48 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/scratch_folder.h"
 
 namespace kelvad::test {
-
-inline std::string utf8_of(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-class scratch_folder {
-  public:
-    scratch_folder() {
-        std::random_device random;
-        for (;;) {
-            path_ = std::filesystem::temp_directory_path() /
-                    ("kelvad_foundation_" + std::to_string(random()));
-            if (std::filesystem::create_directory(path_)) break;
-        }
-    }
-    scratch_folder(const scratch_folder&) = delete;
-    scratch_folder& operator=(const scratch_folder&) = delete;
-    ~scratch_folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    // The path of `name` inside the folder, joined with the platform's separator.
-    std::string operator/(const std::string& name) const {
-        return folder() + platform::path_separator + name;
-    }
-    std::string folder() const { return utf8_of(path_); }
-    // The names of everything in the folder (not recursive), sorted.
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            out.push_back(utf8_of(entry.path().filename()));
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 inline void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(platform::to_fs_path(path), std::ios::binary | std::ios::trunc);

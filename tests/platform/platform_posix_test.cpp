@@ -14,9 +14,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace kelvad::platform {
+
+using test::scratch_folder;
 namespace {
 
 TEST(PosixFindEntries, AscendingByteOrderWithAttributes) {

@@ -12,9 +12,11 @@
 #include <iterator>
 #include <thread>
 
-#include "scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace kelvad::platform {
+
+using test::scratch_folder;
 namespace {
 
 std::vector<std::string> sorted_names(const std::vector<directory_entry>& entries) {

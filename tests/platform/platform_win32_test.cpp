@@ -10,9 +10,11 @@
 #include <string>
 #include <utility>
 
-#include "scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace kelvad::platform {
+
+using test::scratch_folder;
 namespace {
 
 class scoped_handle {

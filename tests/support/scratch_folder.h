@@ -2,14 +2,16 @@
 // A fresh folder under the system's temporary folder (or a given base), removed with all its
 // contents at the end of the test.
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/platform.h"
 
-namespace kelvad::platform {
+namespace kelvad::test {
 
 inline std::string utf8_of(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
@@ -22,7 +24,7 @@ class scratch_folder {
         const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
         std::random_device random;
         for (;;) {
-            path_ = base / ("kelvad_platform_" + std::to_string(random()));
+            path_ = base / ("kelvad_test_" + std::to_string(random()));
             if (std::filesystem::create_directory(path_)) break;
         }
     }
@@ -35,12 +37,20 @@ class scratch_folder {
 
     // The UTF-8 path of `name` inside the folder, joined with the platform's separator.
     std::string operator/(const std::string& name) const {
-        return folder() + path_separator + name;
+        return folder() + platform::path_separator + name;
     }
     std::string folder() const { return utf8_of(path_); }
+    // The names of everything in the folder (not recursive), sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            out.push_back(utf8_of(entry.path().filename()));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
 
   private:
     std::filesystem::path path_;
 };
 
-}  // namespace kelvad::platform
+}  // namespace kelvad::test
