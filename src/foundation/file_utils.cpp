@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 
+#include "foundation/durable_files.h"
 #include "foundation/log.h"
 #include "platform/platform.h"
 
@@ -171,21 +172,30 @@ std::string system_temp_file_name() {
     return path;
 }
 
-bool is_file_free(const std::string& path) {
-    const auto cut = path.find_last_of(platform::path_separator);
-    std::string temp;
-    if (cut == std::string::npos) {
-        // A bare file name lies in the working folder, so its temporary name goes there too:
-        // a name at the root of the drive would make the rename a move to another folder (on
-        // POSIX often to another file system), which says nothing about the file being free.
-        temp = random_temp_name("").substr(1);
-    } else {
-        temp = random_temp_name(std::string_view(path).substr(0, cut + 1));
+free_test test_file_free(const std::string& path) {
+    free_test result;
+    // The temporary name carries the original one, so that a file stranded under it by a
+    // crash between the two renames can be given its name back.
+    const std::string temp = free_test_name(path);
+    if (!platform::rename_no_replace(path, temp)) {
+        result.rename_error = platform::last_error();
+        return result;
     }
-    if (!platform::rename_no_replace(path, temp)) return false;
-    if (!platform::rename_no_replace(temp, path)) return false;  // the file keeps the temp name
-    // Where a rename cannot see a writer (POSIX), the system is asked once more.
-    return !platform::is_held_open_elsewhere(path);
+    if (!platform::rename_no_replace(temp, path)) {
+        result.rename_error = platform::last_error();
+        result.stranded_as = temp;
+        return result;
+    }
+    result.renamed = true;
+    // A writer that shares deletion (Windows) or any writer at all (POSIX) lets the renames
+    // through; the system is asked once more.
+    result.writer = platform::writer_state(path);
+    return result;
+}
+
+bool is_file_free(const std::string& path) {
+    const free_test test = test_file_free(path);
+    return test.renamed && test.writer != platform::writer_check::writer;
 }
 
 std::string semicolon_field(std::string_view text, std::int32_t n) {

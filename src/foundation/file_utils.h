@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "foundation/text.h"
+#include "platform/platform.h"
 
 namespace kelvad {
 
@@ -36,6 +37,15 @@ std::string random_temp_name(std::string_view folder);
 std::string system_temp_file_name();
 
 bool is_file_free(const std::string& path);
+// What the readiness test of a result file saw: whether the file could be renamed away and
+// back, and what the system says of a writer afterwards.
+struct free_test {
+    bool renamed = false;
+    platform::os_error rename_error;  // when not renamed
+    std::string stranded_as;          // the second rename failed: the file's name now
+    platform::writer_check writer = platform::writer_check::unknown;
+};
+free_test test_file_free(const std::string& path);
 
 std::string semicolon_field(std::string_view text, std::int32_t n);
 std::string lookup_in_pair_list(std::string_view key, const line_list_t& lines,

@@ -2,10 +2,15 @@
 // The program's window: device map, current product and output folders, the result file
 // cycle, the traverse import into scan files and the plate import into xy files.
 
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/sprachen.h"
+#include "platform/platform.h"
 #include "scanner/fs_scanner_main_unit.h"
 
 namespace kelvad {
@@ -40,10 +45,18 @@ class Tkelvad_main : public TFS_scanner_main {
     // Writes the xy file into the folder; the text to report: the file's path or an error.
     std::string write_xy_file(const std::string& plate_name, const std::string& folder,
                               const std::string& wavelength_line, const std::string& value_line,
-                              xy_outcome* outcome = nullptr);
+                              xy_outcome* outcome = nullptr, std::string* reason = nullptr);
 
     // Appends one line to the message list (whose lines also go to the log).
     void report(const std::string& line);
+
+    // Puts back the result files that a crash left under their readiness-test name and removes
+    // the program's own temporary files that no running import owns.
+    void clean_up_after_crash();
+
+    // How long a result file may wait (still written, held open) before that is reported: a
+    // file caught while the measurement system writes it is no news, one that stays is.
+    std::int64_t waiting_report_after_ms = 10000;
 
     std::unique_ptr<sprachen> device_map;
     // State of one tick of the cycle.
@@ -55,16 +68,58 @@ class Tkelvad_main : public TFS_scanner_main {
     ui::text_list Memo1;
 
   private:
+    // What the cycle knows of one result file from one tick to the next.
+    struct file_watch {
+        std::optional<platform::file_stamp> last_stamp;  // at the last look
+        std::string reason;                              // why it is not taken, as reported
+        std::int64_t reason_since_ns = 0;
+        bool reported = false;
+        // A step left over from an earlier tick: the file is not converted again.
+        enum class pending_step { none, delete_input, move_to_failed } pending = pending_step::none;
+        platform::file_stamp pending_stamp;
+        std::vector<std::string> lines_after_delete;  // the success lines, said once deleted
+        bool seen = false;                            // listed in this tick
+    };
+
     std::string input_file_path() const;
     std::string current_product_folder() const;
-    void archive_input_file();
+    file_watch& watch_of_current_file();
+    // Reports a reason once; with `delayed` only when it has lasted waiting_report_after_ms.
+    void note_reason(file_watch& watch, const std::string& path, const std::string& reason,
+                     bool delayed);
+    void clear_reason(file_watch& watch, const std::string& path);
+    // Takes the transfer folder's lock; false when another scanner serves it.
+    bool claim_transfer_folder();
+    void restore_stranded_free_tests();
+    // A step left from an earlier tick (delete, move to failed) is tried again; true when the
+    // file had one, so that it is not converted a second time.
+    bool retry_pending_step();
+    // Reads the input whole into line_list; false (and the file sent to failed) when it is too
+    // large or cannot be read.
+    bool load_input();
+    // Archives the input from the bytes that were converted; false when the copy failed and
+    // the input went to failed instead of being deleted.
+    bool archive_input_file(const std::string& scan_file);
+    // Deletes the input now that all that was made of it is on disk, then says the lines.
+    void finish_input(std::vector<std::string> success_lines);
     // Moves the input file, unchanged, into the "failed" folder of the input folder and says
     // why and where it went.
     void move_to_failed(const std::string& reason);
+    bool try_move_to_failed(std::string& why);
+
+    std::map<std::string, file_watch> watches_;
+    platform::folder_lock serve_lock_;
+    std::string input_bytes_;
+    std::string waiting_for_;     // the folder another scanner serves, as reported
+    std::string lock_error_for_;  // the folder whose lock file could not be made, as reported
 };
 
 // A name taken from inside a result file may name a file only when it is one plain file name:
-// no folder part, no "..", no drive, no character that Windows forbids, not blank.
+// not blank, not "." or "..", no folder part, no drive, no character that Windows forbids, no
+// Windows device name, not ending in a dot or a blank.
 bool is_safe_file_name(const std::string& name);
+
+// The lock file that tells other scanners that this transfer folder is served.
+inline constexpr char transfer_lock_file_name[] = "Kelvad.lock";
 
 }  // namespace kelvad

@@ -1,6 +1,10 @@
 // The plate import: one spectrum of one plate becomes a small file of wavelength and value
 // pairs in the folder of the measurement that carries the measuring device's alias.
 
+#include <optional>
+#include <vector>
+
+#include "foundation/durable_files.h"
 #include "foundation/file_utils.h"
 #include "main_window/kelvad_Unit.h"
 #include "platform/platform.h"
@@ -48,50 +52,53 @@ std::string xy_text(std::string_view wavelengths, std::string_view values) {
 
 std::string Tkelvad_main::write_xy_file(const std::string& plate_name, const std::string& folder,
                                         const std::string& wavelength_line,
-                                        const std::string& value_line, xy_outcome* outcome) {
+                                        const std::string& value_line, xy_outcome* outcome,
+                                        std::string* reason) {
+    const std::string target = folder + sep + plate_name + "___T.xy";
+    // Never replaces: an earlier xy file of the plate that ORVEL has not taken yet stays.
+    const placement placed =
+        put_in_place(target, platform::utf8_to_ansi(xy_text(wavelength_line, value_line)), false);
+    if (reason) *reason = placed.reason;
     const auto finish = [outcome](xy_outcome result, std::string text) {
         if (outcome) *outcome = result;
         return text;
     };
-    const std::string temporary = random_temp_name(folder);
-    if (!platform::write_file_bytes(temporary,
-                                    platform::utf8_to_ansi(xy_text(wavelength_line, value_line)))) {
-        platform::delete_file(temporary);
-        return finish(xy_outcome::not_written, "Error writing file " + temporary);
-    }
-    const std::string target = folder + sep + plate_name + "___T.xy";
-    if (platform::rename_no_replace(temporary, target)) return finish(xy_outcome::written, target);
-    platform::delete_file(temporary);
-    return finish(xy_outcome::name_taken,
-                  "Error generating file " + target + "       Delete temporary file: " + temporary);
+    if (placed) return finish(xy_outcome::written, target);
+    if (placed.name_taken)
+        return finish(xy_outcome::name_taken,
+                      "Error generating file " + target +
+                          "       Delete temporary file: " + placed.temporary);
+    return finish(xy_outcome::not_written, "Error writing file " + target + " - " + placed.reason);
 }
 
 void Tkelvad_main::import_o3p_result() {
+    if (!load_input()) return;
     line_list_t& lines = *line_list;
-    lines = load_lines(input_file_path());
     const std::size_t size = lines.size();
+    const std::string deleted = "Deleted: " + current_file_name;
 
-    // Returns false when the input file has gone to the failed folder and must not be deleted.
-    const auto convert = [&]() -> bool {
-        if (size <= 8) return true;
+    // The lines to say once the input is deleted, or nothing when the input has gone to the
+    // failed folder and must not be deleted.
+    const auto convert = [&]() -> std::optional<std::vector<std::string>> {
+        if (size <= 8) return std::vector<std::string>{deleted};
         std::size_t index = 0;
         while (index < size && !starts_with_lowered(lines[index], "device")) ++index;
         if (index == size) {
             report("Error: No device identified!");
-            return true;
+            return std::vector<std::string>{deleted};
         }
         const std::string& device_line = lines[index];
         const std::optional<std::int32_t> device_number =
             parse_whole_number(after_first_semicolon(device_line));
         if (!device_number) {
             report("Error: No device identified in " + device_line);
-            return true;
+            return std::vector<std::string>{deleted};
         }
         ++index;
         while (index < size && !starts_with_lowered(lines[index], "plate")) ++index;
         if (index == size) {
             report("Error: No plate identified!");
-            return true;
+            return std::vector<std::string>{deleted};
         }
         const std::string plate_name = after_first_semicolon(lines[index]);
         const std::string value_line = lookup_in_pair_list("Spectrum;", lines, "");
@@ -101,28 +108,30 @@ void Tkelvad_main::import_o3p_result() {
         report("Plate: " + plate_name + " analyzed by Zeiss device " + number + " alias " +
                device_alias);
 
-        if (!is_safe_file_name(plate_name)) {
-            move_to_failed("Error: plate name \"" + plate_name + "\" is no plain file name");
-            return false;
-        }
         const std::string folder = output_path(device_alias);
+        if (!is_safe_file_name(plate_name) ||
+            !platform::name_fits(folder, plate_name + "___T.xy")) {
+            move_to_failed("Error: plate name \"" + plate_name + "\" is no plain file name");
+            return std::nullopt;
+        }
         if (!platform::folder_exists(folder)) {
             move_to_failed("Error: measurement folder " + folder + " does not exist");
-            return false;
+            return std::nullopt;
         }
         xy_outcome outcome = xy_outcome::written;
-        report(write_xy_file(plate_name, folder, wavelength_line, value_line, &outcome));
+        const std::string text =
+            write_xy_file(plate_name, folder, wavelength_line, value_line, &outcome);
         if (outcome == xy_outcome::not_written) {
-            move_to_failed("Error: the xy file of " + current_file_name + " could not be written");
-            return false;
+            move_to_failed("Error: the xy file of " + current_file_name +
+                           " could not be written - " + text);
+            return std::nullopt;
         }
-        report("Processed O3P result: " + current_file_name);
-        return true;
+        report(text);
+        return std::vector<std::string>{"Processed O3P result: " + current_file_name, deleted};
     };
 
-    if (!convert()) return;
-    report("Deleted: " + current_file_name);
-    platform::delete_file(input_file_path());
+    std::optional<std::vector<std::string>> done = convert();
+    if (done) finish_input(std::move(*done));
 }
 
 }  // namespace kelvad

@@ -5,10 +5,15 @@
 #include <cstdlib>
 #include <random>
 
-#include "foundation/calendar.h"
+#include <cmath>
+#include <new>
+
+#include "foundation/durable_files.h"
 #include "foundation/file_utils.h"
+#include "foundation/log.h"
 #include "main_window/kelvad_Unit.h"
 #include "platform/platform.h"
+#include "scan_record/scan_data.h"
 
 namespace kelvad {
 namespace {
@@ -16,6 +21,9 @@ namespace {
 constexpr char sep = platform::path_separator;
 constexpr int most_passes_per_tick = 31;
 constexpr std::size_t most_message_lines = 1000;
+// A traverse result of this size would describe a scan far past the largest scan file; it is
+// refused before it is read.
+constexpr std::uint64_t largest_result_file = 1ull << 30;
 
 // Re-enables Timer1 when the tick ends, however it ends.
 class timer_enabler {
@@ -72,7 +80,10 @@ std::size_t search_line(const line_list_t& lines, std::size_t from, std::string_
 
 bool is_safe_file_name(const std::string& name) {
     if (trim_blanks_and_controls(name).empty()) return false;
-    if (name.find("..") != std::string::npos) return false;
+    if (name == "." || name == "..") return false;
+    // Windows drops a final dot or blank when it opens a name, so such a name is not the one
+    // that would be written.
+    if (name.back() == '.' || name.back() == ' ') return false;
     for (const unsigned char c : name) {
         if (c < 32) return false;
         switch (c) {
@@ -90,6 +101,14 @@ bool is_safe_file_name(const std::string& name) {
                 break;
         }
     }
+    // Device names open the device, whatever extension follows them.
+    const std::string stem = ascii_upper(name.substr(0, name.find('.')));
+    static const std::string devices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const auto& d : devices)
+        if (trim_blanks_and_controls(stem) == d) return false;
+    if (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+        stem[3] >= '1' && stem[3] <= '9')
+        return false;
     return true;
 }
 
@@ -108,48 +127,102 @@ void Tkelvad_main::timer_action() {
     compose_total_output_path();
     // An empty input edit composes to the bare root of the drive: never a transfer folder.
     if (input_path.size() == 1 && input_path[0] == sep) return;
-    if (!platform::folder_exists(input_path) || !platform::folder_exists(total_output_path)) return;
+    if (!platform::folder_exists(input_path)) return;
+    if (!claim_transfer_folder()) return;
+    restore_stranded_free_tests();
+    if (!platform::folder_exists(total_output_path)) return;
 
-    // One listing gives both the count and the first file: the count that decides whether
-    // another pass runs and the name that this pass takes come from the same look into the
-    // folder, which in a crowded transfer folder is the dearest part of a pass.
-    std::int32_t n = 0;
-    std::string first = first_file(input_path, file_mask, n);
-    if (n < 1) {
+    // One listing a tick. A file that is not ready is passed over, so that one stuck file
+    // never holds back the files behind it.
+    const std::vector<std::string> names = platform::list_plain_files(input_path + file_mask);
+    for (auto& [path, watch] : watches_) watch.seen = false;
+    for (const std::string& name : names) {
+        const auto found = watches_.find(input_path + sep + name);
+        if (found != watches_.end()) found->second.seen = true;
+    }
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        if (it->second.seen) {
+            ++it;
+            continue;
+        }
+        // Gone from the folder: whatever was waiting is over.
+        if (it->second.reported) report("resolved: " + it->first);
+        it = watches_.erase(it);
+    }
+    if (names.empty()) {
         action_label.set_text("No files to process ...");
         return;
     }
-    action_label.set_text("Number of files to process: " + std::to_string(n));
+    action_label.set_text("Number of files to process: " + std::to_string(names.size()));
     Timer1.set_enabled(false);
 
-    int passes = 0;
-    for (;;) {
-        current_file_name = std::move(first);
+    int taken = 0;
+    for (const std::string& name : names) {
+        if (taken >= most_passes_per_tick) break;
+        current_file_name = name;
         action_label.set_text(current_file_name);
         const std::string path = input_file_path();
+        if (retry_pending_step()) {
+            process_pending_events();
+            continue;
+        }
         if (file_is_ready(path)) {
             action_label.set_text("");
+            clear_reason(watch_of_current_file(), path);
             handle_result_file();
+            ++taken;
         } else {
             action_label.set_text(path + " could not be copied - the file is open");
         }
         process_pending_events();
-        ++passes;
-        // A busy file and the last pass of the tick end it whatever the folder holds: the
-        // folder is looked into again only when another pass may follow.
-        if (file_busy || passes >= most_passes_per_tick) break;
-        first = first_file(input_path, file_mask, n);
-        if (n < 1) break;
     }
 }
 
 bool Tkelvad_main::file_is_ready(const std::string& path) {
-    file_busy = !is_file_free(path);
-    if (file_busy) return false;
-    const std::optional<std::int64_t> written = platform::file_write_time_local_ms(path);
-    if (!written) return false;
-    const float age = seconds_between(now(), date_time_from_local_ms(*written));
-    return age > minimum_file_age;
+    file_watch& watch = watches_[path];
+    watch.seen = true;
+    file_busy = false;
+    const std::optional<platform::file_stamp> stamp = platform::stamp_of(path);
+    if (!stamp) return false;  // gone meanwhile
+
+    const free_test test = test_file_free(path);
+    if (!test.renamed) {
+        if (!test.stranded_as.empty()) return false;  // the next tick gives it its name back
+        file_busy = true;
+        // Windows refuses the rename of a file that a writer holds without delete sharing; a
+        // refusal for any other reason (no right to change the folder) will not pass.
+        if (test.rename_error.in_use || test.rename_error.code == 0)
+            note_reason(watch, path, "waiting: " + path + " is open in another program", true);
+        else
+            note_reason(watch, path,
+                        "Error: " + path + " cannot be deleted - " + test.rename_error.text, false);
+        watch.last_stamp = stamp;
+        return false;
+    }
+    if (test.writer == platform::writer_check::writer) {
+        file_busy = true;
+        note_reason(watch, path, "waiting: " + path + " is open in another program", true);
+        watch.last_stamp = stamp;
+        return false;
+    }
+    // The exact time of the last write: a time rounded to even seconds would make a file look
+    // up to two seconds older than it is.
+    const double age_s = static_cast<double>(platform::utc_now_ns() - stamp->modified_ns) / 1e9;
+    const float age = static_cast<float>(std::trunc(age_s));
+    const bool unchanged = watch.last_stamp && *watch.last_stamp == *stamp;
+    watch.last_stamp = stamp;
+    if (!(age > minimum_file_age)) {
+        note_reason(watch, path, "waiting: " + path + " is not older than the minimum file age",
+                    true);
+        return false;
+    }
+    // Where the system cannot tell whether someone writes (a file of another account, a
+    // network share), only a file that has not changed since the last look is taken.
+    if (test.writer == platform::writer_check::unknown && !unchanged) {
+        note_reason(watch, path, "waiting: " + path + " is still being written", true);
+        return false;
+    }
+    return true;
 }
 
 result_kind Tkelvad_main::result_file_kind(const std::string& file_name) {
@@ -159,17 +232,30 @@ result_kind Tkelvad_main::result_file_kind(const std::string& file_name) {
 }
 
 void Tkelvad_main::handle_result_file() {
-    switch (result_file_kind(current_file_name)) {
-        case result_kind::unknown:
-            discard_unknown_file();
-            break;
-        case result_kind::o3p_plate_result:
-            import_o3p_result();
-            break;
-        case result_kind::ongq_traverse_result:
-            import_ongq_result();
-            break;
+    // Whatever goes wrong with one file ends that file's handling only: it is kept in failed
+    // and the cycle goes on with the next.
+    const auto give_up = [this](const std::string& why) {
+        move_to_failed("Error: " + current_file_name + " could not be converted - " + why);
+    };
+    try {
+        switch (result_file_kind(current_file_name)) {
+            case result_kind::unknown:
+                discard_unknown_file();
+                break;
+            case result_kind::o3p_plate_result:
+                import_o3p_result();
+                break;
+            case result_kind::ongq_traverse_result:
+                import_ongq_result();
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        give_up("not enough memory");
+    } catch (const std::exception& error) {
+        give_up(error.what());
     }
+    input_bytes_.clear();
+    input_bytes_.shrink_to_fit();
     report("_________________");
     report("");
     while (Message_board.count() > most_message_lines) Message_board.delete_first();
@@ -178,41 +264,37 @@ void Tkelvad_main::handle_result_file() {
 void Tkelvad_main::discard_unknown_file() {
     report("Unknown file type: " + current_file_name);
     report("File deleted: " + current_file_name);
-    platform::delete_file(input_file_path());
+    finish_input({});
 }
 
-void Tkelvad_main::move_to_failed(const std::string& reason) {
-    report(reason);
-    const std::string failed_folder = input_path + "failed";
-    const std::string source = input_file_path();
-    if (ensure_folder(failed_folder)) {
-        // Never replace an earlier file of the same name: a random prefix makes the name unique.
-        std::string target = join_path(failed_folder, current_file_name);
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            if (platform::rename_no_replace(source, target)) {
-                report("Input file moved to " + target);
-                return;
-            }
-            if (!platform::file_exists(target)) break;  // the move failed for another reason
-            const std::string prefix = random_temp_name("");
-            target = join_path(failed_folder,
-                               prefix.substr(1, prefix.find('_') - 1) + "_" + current_file_name);
-        }
+bool Tkelvad_main::load_input() {
+    const std::string path = input_file_path();
+    const std::optional<platform::file_stamp> stamp = platform::stamp_of(path);
+    if (stamp && stamp->size > largest_result_file) {
+        move_to_failed("Error: " + current_file_name + " is too large to convert (" +
+                       std::to_string(stamp->size) + " bytes)");
+        return false;
     }
-    report("Error: " + source + " could not be moved to " + failed_folder +
-           " - it stays in the input folder");
+    std::optional<std::string> bytes = platform::read_file_bytes(path);
+    if (!bytes) {
+        move_to_failed("Error: " + path + " cannot be read - " + platform::last_error().text);
+        return false;
+    }
+    input_bytes_ = std::move(*bytes);
+    *line_list = split_lines(input_bytes_);
+    return true;
 }
 
 void Tkelvad_main::import_ongq_result() {
+    if (!load_input()) return;
     line_list_t& lines = *line_list;
-    lines = load_lines(input_file_path());
     const std::size_t size = lines.size();
     bool write_scan = size > 10;
 
     if (write_scan) {
         std::size_t index = search_line(lines, 0, "stamp");
         if (index == size) {
-            show_message("Unexpected file structure - keyword \"stamp\" not found!");
+            show_file_message("Unexpected file structure - keyword \"stamp\" not found!");
             // The record still holds the previous file's values: writing it under this file's
             // name would hand the analysis a scan that was never measured.
             write_scan = false;
@@ -230,6 +312,12 @@ void Tkelvad_main::import_ongq_result() {
                 ++index;
             }
             if (index == size) return ends_inside_block("the position block");
+            // Weighed before any memory is claimed for it.
+            if (!scan_data::fits(n, 3, spectrum_points))
+                return move_to_failed("Error: " + current_file_name +
+                                      " is too large to convert: " + std::to_string(n) +
+                                      " positions of " + std::to_string(spectrum_points) +
+                                      " points pass the largest scan file");
             const std::size_t block_end = index;
             sc_data->set_dimensions(n, 3, spectrum_points);
             for (std::int32_t k = 0; k < n; ++k)
@@ -237,6 +325,10 @@ void Tkelvad_main::import_ongq_result() {
                     *parse_whole_number(semicolon_field(lines[stamp + 1 + k], 4));
             restore_base_product();
 
+            // Values that do not parse keep what the cell held; each goes to the log, and one
+            // box per file says so, so that a damaged file cannot hold the line with thousands.
+            std::size_t bad_values = 0;
+            std::string first_bad;
             index = block_end + 1;
             for (std::int32_t kind = 0; kind < 3; ++kind) {
                 index = search_line(lines, index, "spectrum");
@@ -254,59 +346,44 @@ void Tkelvad_main::import_ongq_result() {
                     for (std::int32_t k = 0; k < spectrum_points; ++k) {
                         const std::string_view field = fields.next();
                         const std::optional<double> value = parse_decimal_number(field);
-                        if (value)
+                        if (value) {
                             sc_data->values[sc_data->value_index(p, kind, k)] =
                                 static_cast<float>(*value);
-                        else
-                            show_message("Error reading spectral value: " + std::string(field));
+                        } else {
+                            log_line("Error reading spectral value: " + std::string(field));
+                            if (bad_values++ == 0) first_bad = field;
+                        }
                     }
                 }
             }
+            if (bad_values > 0)
+                show_file_message("Error reading spectral value: " + first_bad +
+                                  (bad_values > 1
+                                       ? " (and " + std::to_string(bad_values - 1) + " more)"
+                                       : std::string()));
         }
     }
 
+    std::string target;
     if (write_scan) {
         std::string name = scan_name;
-        if (!name.empty() && !is_safe_file_name(name)) {
+        if (!name.empty() &&
+            (!is_safe_file_name(name) || !platform::name_fits(total_output_path, name + ".scn"))) {
             report("Scan name \"" + name +
                    "\" is no plain file name - the scan file is named "
                    "after the input file");
             name.clear();
         }
         if (name.empty()) name = current_file_name.substr(0, current_file_name.size() - 4);
-        const std::string target = total_output_path + sep + name + ".scn";
-        if (!sc_data->write_scan_file(target))
-            return move_to_failed("Error writing scan file " + target);
+        target = total_output_path + sep + name + ".scn";
+        // Replaces an earlier scan of the same name; a link there is replaced, not followed.
+        const placement placed = put_in_place(target, sc_data->scan_file_bytes(), true);
+        if (!placed)
+            return move_to_failed("Error writing scan file " + target + " - " + placed.reason);
     }
 
-    archive_input_file();
-    report("Processed ONGQ result: " + current_file_name);
-    platform::delete_file(input_file_path());
-}
-
-void Tkelvad_main::archive_input_file() {
-    const std::string archive_root = orvel_path + "archive";
-    if (!platform::folder_exists(archive_root)) return;
-    const auto descend = [this](const std::string& level) {
-        archive_path += sep + level;
-        if (!ensure_folder(archive_path))
-            action_label.set_text(archive_path + " could not be created!");
-    };
-    archive_path = archive_root;
-    descend(current_product);
-    const civil_time today = civil_time_of(platform::local_now_ms());
-    descend(std::to_string(today.year));
-    descend(std::to_string(today.month));
-    descend(std::to_string(today.day));
-    descend(be_name);
-
-    const std::string temporary = random_temp_name(archive_path);
-    platform::copy_file_replace(input_file_path(), temporary);
-    const std::string target = archive_path + sep + current_file_name;
-    if (!platform::rename_no_replace(temporary, target)) {
-        action_label.set_text("Error renaming file " + temporary + " to " + target);
-        platform::delete_file(temporary);
-    }
+    if (!archive_input_file(target)) return;
+    finish_input({"Processed ONGQ result: " + current_file_name});
 }
 
 }  // namespace kelvad

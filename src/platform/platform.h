@@ -56,14 +56,110 @@ plain_file_count count_plain_files(const std::string& pattern);
 bool file_exists(const std::string& path);    // a plain file (not a folder)
 bool folder_exists(const std::string& path);  // a folder
 bool create_folder(const std::string& path);  // one level; false when it fails or exists
+// Renames never follow a link at the target: a link there is the name that is taken or
+// replaced. Windows writes both through (MOVEFILE_WRITE_THROUGH).
 bool rename_no_replace(const std::string& from, const std::string& to);
 bool replace_file(const std::string& from, const std::string& to);  // rename over an existing
 bool copy_file_replace(const std::string& from, const std::string& to);
 bool delete_file(const std::string& path);
 
-// True when another process is known to hold the file open (POSIX: a write lease is refused).
-// Always false where the system cannot tell; on Windows the rename test alone decides.
-bool is_held_open_elsewhere(const std::string& path);
+// Whether some process holds the file open for writing, as far as the system can tell.
+//   Windows: an open for reading that denies write sharing fails with a sharing violation
+//            while any writer has it open, whatever sharing mode that writer chose; network
+//            drives answer `unknown`.
+//   POSIX:   a write lease (F_SETLEASE) is granted only while nobody else has the file open;
+//            EAGAIN means a writer. Where the lease cannot decide (EACCES for a file of
+//            another account without CAP_LEASE, EINVAL on file systems without leases such
+//            as NFS or CIFS) the answer is `unknown`.
+// With `unknown` the caller must fall back on the file's size and time staying unchanged.
+enum class writer_check { none, writer, unknown };
+writer_check writer_state(const std::string& path);
+
+// Size and exact last-write time of a plain file (not following a final link: a dangling link
+// has a stamp too). Time in nanoseconds since 1970-01-01 UTC.
+struct file_stamp {
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;
+    bool operator==(const file_stamp&) const = default;
+};
+std::optional<file_stamp> stamp_of(const std::string& path);
+std::int64_t utc_now_ns();
+
+// ---- Durable writes: data on the disk before a name points at it.
+// Each of these fails (false) and leaves nothing behind when any step fails; last_error()
+// then tells why.
+
+// Creates `path` anew (fails when anything is there, a link included: a link is never
+// followed), writes every byte, flushes the file to the disk (fsync / FlushFileBuffers) and
+// closes it.
+bool write_new_file_durable(const std::string& path, std::string_view bytes);
+// Copies `from` into a new file `to` (fails when anything is there), flushed to the disk.
+bool copy_to_new_file_durable(const std::string& from, const std::string& to);
+// Rewrites an existing file in place (truncated, written, flushed): for a file whose folder
+// admits no new file.
+bool overwrite_file_durable(const std::string& path, std::string_view bytes);
+// Flushes a folder's entries to the disk after a rename or a delete in it (POSIX: fsync of
+// the folder; Windows: renames are written through, so nothing is left to do).
+bool flush_folder(const std::string& folder);
+
+// Why the last failing call of this layer failed (on this thread).
+struct os_error {
+    int code = 0;             // errno or GetLastError()
+    std::string text;         // the system's text for it
+    bool name_taken = false;  // the target name exists (EEXIST, ERROR_ALREADY_EXISTS, ...)
+    bool in_use = false;      // another process holds the file (ERROR_SHARING_VIOLATION,
+                              // ERROR_LOCK_VIOLATION, EBUSY, ETXTBSY)
+};
+os_error last_error();
+
+// Test seam for faults that no real file system shows on demand: the n-th next call (1 = the
+// next) of the step fails as if the disk were full. `write` covers write_new_file_durable and
+// overwrite_file_durable, `copy` copy_to_new_file_durable, `flush` the flush inside those and
+// flush_folder, `rename` rename_no_replace and replace_file.
+namespace fault {
+enum class step { write, copy, flush, rename };
+void inject(step s, int nth = 1);
+void clear();
+}  // namespace fault
+
+// ---- One scanner per transfer folder.
+// An exclusive OS lock on a lock file (POSIX: an open-file-description lock, F_OFD_SETLK,
+// falling back to flock; Windows: the file opened without any sharing). The system releases
+// it when the process ends, however it ends. The file is created when missing and never
+// deleted.
+class folder_lock {
+  public:
+    enum class state { held, held_elsewhere, failed };
+    folder_lock() = default;
+    static folder_lock try_take(const std::string& lock_file_path);
+    folder_lock(folder_lock&& other) noexcept;
+    folder_lock& operator=(folder_lock&& other) noexcept;
+    folder_lock(const folder_lock&) = delete;
+    folder_lock& operator=(const folder_lock&) = delete;
+    ~folder_lock();  // releases the lock
+
+    state status() const { return state_; }
+    bool held() const { return state_ == state::held; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::intptr_t handle_ = -1;  // file descriptor or HANDLE
+    state state_ = state::failed;
+    std::string path_;
+};
+
+std::uint32_t process_id();
+// True when a process of that id runs on this machine.
+bool process_running(std::uint32_t pid);
+
+// True when a file `name` (one component) can exist in `folder` within the system's limits:
+// a component of at most 255 units (POSIX: bytes, Windows: UTF-16 units) and a whole path
+// within what the system admits (POSIX: PATH_MAX; Windows: 32,767 with long-path forms).
+bool name_fits(const std::string& folder, const std::string& name);
+
+// The names of the entries that match `pattern` and are not folders, in the order of
+// find_entries.
+std::vector<std::string> list_plain_files(const std::string& pattern);
 
 // Whole-file access in binary. Reading shares the file with other readers and writers.
 std::optional<std::string> read_file_bytes(const std::string& path);
@@ -90,6 +186,8 @@ std::string ansi_to_utf8(std::string_view bytes);
 std::string utf8_to_ansi(std::string_view text);  // unmappable characters become "?"
 
 // A path for the standard library's file streams (wide on Windows, so any name works).
+// Windows: every call of this layer gives a path beyond 259 characters in its long form
+// ("\\?\C:\...", "\\?\UNC\server\share\...").
 std::filesystem::path to_fs_path(const std::string& path);
 
 }  // namespace kelvad::platform

@@ -1,11 +1,14 @@
 // POSIX (Linux) implementation of the platform services.
 
 #include "platform/civil_days.h"
+#include "platform/layer_state.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -42,6 +46,7 @@ class unique_fd {
 
     int get() const noexcept { return fd_; }
     bool valid() const noexcept { return fd_ >= 0; }
+    int release() noexcept { return std::exchange(fd_, -1); }
     void reset() noexcept {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
@@ -63,6 +68,30 @@ struct dir_closer {
 };
 using unique_dir = std::unique_ptr<DIR, dir_closer>;
 
+// strerror_r comes in two forms: glibc's gives the text, the XSI one fills the buffer.
+[[maybe_unused]] const char* error_text_of(const char* text, const char*) {
+    return text;
+}
+[[maybe_unused]] const char* error_text_of(int, const char* buffer) {
+    return buffer;
+}
+
+bool failed_with(int error) {
+    char buffer[256] = {};
+    const char* text = error_text_of(::strerror_r(error, buffer, sizeof buffer), buffer);
+    return detail::failed(error, text, error == EEXIST || error == ENOTEMPTY);
+}
+
+// Records errno as it is now; call before anything else may change it.
+bool failed_errno() {
+    return failed_with(errno);
+}
+
+// For a path that is there but is no plain file.
+bool failed_not_plain(const struct stat& st) {
+    return failed_with(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+}
+
 unique_fd open_fd(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
     do {
@@ -78,12 +107,103 @@ bool write_all(int fd, const char* data, std::size_t size) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (written == 0) return false;
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
         data += written;
         size -= static_cast<std::size_t>(written);
     }
     return true;
 }
+
+// Copies everything from `from` to `to`; errno tells why when it fails.
+bool copy_all(int from, int to) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return true;
+        if (!write_all(to, buffer, static_cast<std::size_t>(got))) return false;
+    }
+}
+
+// fsync, or the fault seam's "disk full" in its place; errno tells why when it fails.
+bool flush_fd(int fd) {
+    if (detail::fault_due(fault::step::flush)) {
+        errno = ENOSPC;
+        return false;
+    }
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+std::int64_t nanoseconds_of(const timespec& time) {
+    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+// A file this call creates: it exists only under a name that nothing else had, and it is
+// removed again unless finish() got its content safely to the disk.
+class new_file {
+  public:
+    // Never follows a link and never takes an existing name (EEXIST, recorded).
+    explicit new_file(const std::string& path)
+        : path_(path), fd_(open_fd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666)) {
+        if (!fd_.valid()) {
+            failed_errno();
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd_.get(), &st) == 0) {
+            device_ = st.st_dev;
+            inode_ = st.st_ino;
+        }
+        pending_ = true;
+    }
+    new_file(const new_file&) = delete;
+    new_file& operator=(const new_file&) = delete;
+    ~new_file() { remove(); }
+
+    bool created() const { return pending_; }
+    int fd() const { return fd_.get(); }
+
+    // Flushes and closes; on failure the file is removed and the cause recorded.
+    bool finish() {
+        if (!flush_fd(fd_.get())) return abandon(errno);
+        if (!fd_.close()) return abandon(errno);
+        pending_ = false;
+        return true;
+    }
+    // Removes the file and records `error`; always false.
+    bool abandon(int error) {
+        remove();
+        return failed_with(error);
+    }
+
+  private:
+    // Only while the name still refers to the file created here: if someone replaced it in
+    // the meantime, their file stays.
+    void remove() noexcept {
+        fd_.reset();
+        if (!pending_) return;
+        pending_ = false;
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
+            ::unlink(path_.c_str());
+        }
+    }
+
+    std::string path_;
+    unique_fd fd_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    bool pending_ = false;
+};
 
 char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -247,6 +367,23 @@ search_pattern split_pattern(const std::string& pattern) {
             std::string_view(pattern).substr(slash + 1)};
 }
 
+// Calls `visit` with the name of every entry that matches the pattern and is no folder, in the
+// directory's order.
+template <typename Visit>
+void for_each_plain_file(const std::string& pattern, Visit&& visit) {
+    const auto [folder, mask] = split_pattern(pattern);
+    if (mask.empty()) return;
+
+    unique_dir dir(::opendir(folder.c_str()));
+    if (!dir) return;
+    const int dir_fd = ::dirfd(dir.get());
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!windows_mask_matches(mask, entry->d_name)) continue;
+        if (is_folder_entry(dir_fd, *entry)) continue;
+        visit(std::string_view(entry->d_name));
+    }
+}
+
 }  // namespace
 
 std::vector<directory_entry> find_entries(const std::string& pattern) {
@@ -268,20 +405,11 @@ std::vector<directory_entry> find_entries(const std::string& pattern) {
 
 plain_file_count count_plain_files(const std::string& pattern) {
     plain_file_count result;
-    const auto [folder, mask] = split_pattern(pattern);
-    if (mask.empty()) return result;
-
-    unique_dir dir(::opendir(folder.c_str()));
-    if (!dir) return result;
-    const int dir_fd = ::dirfd(dir.get());
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (!windows_mask_matches(mask, entry->d_name)) continue;
-        if (is_folder_entry(dir_fd, *entry)) continue;
+    for_each_plain_file(pattern, [&](std::string_view name) {
         // The smallest name is the first in ascending byte order; no list needs sorting.
-        const std::string_view name(entry->d_name);
         if (result.count == 0 || name < result.first_name) result.first_name.assign(name);
         ++result.count;
-    }
+    });
     return result;
 }
 
@@ -296,83 +424,253 @@ bool folder_exists(const std::string& path) {
 }
 
 bool create_folder(const std::string& path) {
-    return ::mkdir(path.c_str(), 0777) == 0;
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    return failed_errno();
 }
 
 bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (detail::fault_due(fault::step::rename)) return failed_with(ENOSPC);
 #ifdef SYS_renameat2
     constexpr unsigned rename_noreplace = 1;  // RENAME_NOREPLACE
     if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), rename_noreplace) ==
         0) {
         return true;
     }
-    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (errno != EINVAL && errno != ENOSYS) return failed_errno();
 #endif
     // The file system cannot rename without replacing: a hard link fails on an existing
     // target, so link and unlink together give the same guarantee for plain files.
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return failed_errno();
     if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
         ::unlink(to.c_str());
-        return false;
+        return failed_with(error);
     }
     return true;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (detail::fault_due(fault::step::rename)) return failed_with(ENOSPC);
+    // rename() takes a link at the target as the name to replace; it never writes through it.
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    return failed_errno();
 }
 
 bool copy_file_replace(const std::string& from, const std::string& to) {
     const unique_fd source = open_fd(from, O_RDONLY | O_NONBLOCK);
-    if (!source.valid()) return false;
+    if (!source.valid()) return failed_errno();
     struct stat source_stat {};
-    if (::fstat(source.get(), &source_stat) != 0 || !S_ISREG(source_stat.st_mode)) return false;
+    if (::fstat(source.get(), &source_stat) != 0) return failed_errno();
+    if (!S_ISREG(source_stat.st_mode)) return failed_not_plain(source_stat);
 
     // Opened without truncation first: copying a file onto itself would otherwise empty it.
     unique_fd target = open_fd(to, O_WRONLY | O_CREAT, 0666);
-    if (!target.valid()) return false;
+    if (!target.valid()) return failed_errno();
     struct stat target_stat {};
-    if (::fstat(target.get(), &target_stat) != 0) return false;
+    if (::fstat(target.get(), &target_stat) != 0) return failed_errno();
     if (target_stat.st_dev == source_stat.st_dev && target_stat.st_ino == source_stat.st_ino) {
-        return false;
+        return failed_with(EINVAL);
     }
-    if (::ftruncate(target.get(), 0) != 0) return false;
-
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (got == 0) break;
-        if (!write_all(target.get(), buffer, static_cast<std::size_t>(got))) return false;
-    }
-    return target.close();
+    if (::ftruncate(target.get(), 0) != 0) return failed_errno();
+    if (!copy_all(source.get(), target.get())) return failed_errno();
+    if (!target.close()) return failed_errno();
+    return true;
 }
 
 bool delete_file(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+    if (::unlink(path.c_str()) == 0) return true;
+    return failed_errno();
 }
 
-bool is_held_open_elsewhere(const std::string& path) {
+writer_check writer_state(const std::string& path) {
     // Non-blocking, so that a lease held by someone else makes the open fail at once instead
     // of waiting for the lease to be broken.
     const unique_fd fd = open_fd(path, O_RDONLY | O_NONBLOCK);
-    if (!fd.valid()) return errno == EWOULDBLOCK;
+    if (!fd.valid()) {
+        if (errno == EWOULDBLOCK) return writer_check::writer;
+        failed_errno();
+        return writer_check::unknown;
+    }
     // A write lease is granted only while no other descriptor refers to the file.
     if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
         ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+        return writer_check::none;
+    }
+    if (errno == EAGAIN) return writer_check::writer;
+    // EACCES (a file of another account), EINVAL (no leases on this file system), ENOSYS.
+    failed_errno();
+    return writer_check::unknown;
+}
+
+std::optional<file_stamp> stamp_of(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        failed_errno();
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        failed_with(EISDIR);
+        return std::nullopt;
+    }
+    return file_stamp{static_cast<std::uint64_t>(st.st_size), nanoseconds_of(st.st_mtim)};
+}
+
+std::int64_t utc_now_ns() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds_of(now);
+}
+
+bool write_new_file_durable(const std::string& path, std::string_view bytes) {
+    new_file file(path);
+    if (!file.created()) return false;
+    if (detail::fault_due(fault::step::write)) return file.abandon(ENOSPC);
+    if (!write_all(file.fd(), bytes.data(), bytes.size())) return file.abandon(errno);
+    return file.finish();
+}
+
+bool copy_to_new_file_durable(const std::string& from, const std::string& to) {
+    const unique_fd source = open_fd(from, O_RDONLY | O_NONBLOCK);
+    if (!source.valid()) return failed_errno();
+    struct stat source_stat {};
+    if (::fstat(source.get(), &source_stat) != 0) return failed_errno();
+    if (!S_ISREG(source_stat.st_mode)) return failed_not_plain(source_stat);
+
+    new_file file(to);
+    if (!file.created()) return false;
+    if (detail::fault_due(fault::step::copy)) return file.abandon(ENOSPC);
+    if (!copy_all(source.get(), file.fd())) return file.abandon(errno);
+    return file.finish();
+}
+
+bool overwrite_file_durable(const std::string& path, std::string_view bytes) {
+    // O_NOFOLLOW: a link put in the file's place must not redirect the write elsewhere.
+    unique_fd fd = open_fd(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW);
+    if (!fd.valid()) return failed_errno();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return failed_errno();
+    if (!S_ISREG(st.st_mode)) return failed_not_plain(st);
+    // Before the truncation, so that an injected fault leaves the old content in place.
+    if (detail::fault_due(fault::step::write)) return failed_with(ENOSPC);
+    if (::ftruncate(fd.get(), 0) != 0) return failed_errno();
+    if (!write_all(fd.get(), bytes.data(), bytes.size())) return failed_errno();
+    if (!flush_fd(fd.get())) return failed_errno();
+    if (!fd.close()) return failed_errno();
+    return true;
+}
+
+bool flush_folder(const std::string& folder) {
+    const unique_fd fd = open_fd(folder, O_RDONLY | O_DIRECTORY);
+    if (!fd.valid()) return failed_errno();
+    if (flush_fd(fd.get())) return true;
+    // Some file systems cannot flush a folder and say so with EINVAL; their entries are as
+    // durable as they get.
+    if (errno == EINVAL) return true;
+    return failed_errno();
+}
+
+folder_lock folder_lock::try_take(const std::string& lock_file_path) {
+    folder_lock lock;
+    lock.path_ = lock_file_path;
+    unique_fd fd = open_fd(lock_file_path, O_RDWR | O_CREAT, 0666);
+    if (!fd.valid()) {
+        failed_errno();
+        return lock;
+    }
+    int result = -1;
+#ifdef F_OFD_SETLK
+    // A lock of the open file description, not of the process: two locks in one process
+    // conflict, and closing some other descriptor of the file does not drop it.
+    struct flock whole_file {};
+    whole_file.l_type = F_WRLCK;
+    whole_file.l_whence = SEEK_SET;
+    whole_file.l_start = 0;
+    whole_file.l_len = 0;
+    result = ::fcntl(fd.get(), F_OFD_SETLK, &whole_file);
+    if (result != 0 && errno == EINVAL) result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+#else
+    result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+#endif
+    if (result != 0) {
+        const int error = errno;
+        failed_with(error);
+        lock.state_ = (error == EAGAIN || error == EACCES || error == EWOULDBLOCK)
+                          ? state::held_elsewhere
+                          : state::failed;
+        return lock;
+    }
+    lock.handle_ = fd.release();
+    lock.state_ = state::held;
+    return lock;
+}
+
+folder_lock::folder_lock(folder_lock&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)),
+      state_(std::exchange(other.state_, state::failed)),
+      path_(std::move(other.path_)) {}
+
+folder_lock& folder_lock::operator=(folder_lock&& other) noexcept {
+    if (this != &other) {
+        if (handle_ >= 0) ::close(static_cast<int>(handle_));
+        handle_ = std::exchange(other.handle_, -1);
+        state_ = std::exchange(other.state_, state::failed);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+folder_lock::~folder_lock() {
+    // Closing the only descriptor of the open file description releases its lock.
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::uint32_t process_id() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+bool process_running(std::uint32_t pid) {
+    // 0 and values beyond pid_t would address process groups, not one process.
+    if (pid == 0 || pid > static_cast<std::uint32_t>(std::numeric_limits<pid_t>::max())) {
         return false;
     }
-    return errno == EAGAIN;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+bool name_fits(const std::string& folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+        return false;
+    }
+    constexpr std::size_t common_name_max = 255;
+    constexpr std::size_t path_max = 4096;  // PATH_MAX, the terminating zero included
+    const long answered = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t name_max =
+        answered > 0 ? static_cast<std::size_t>(answered) : common_name_max;
+    return name.size() <= name_max && folder.size() + 1 + name.size() < path_max;
+}
+
+std::vector<std::string> list_plain_files(const std::string& pattern) {
+    std::vector<std::string> names;
+    for_each_plain_file(pattern, [&](std::string_view name) { names.emplace_back(name); });
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::optional<std::string> read_file_bytes(const std::string& path) {
     const unique_fd fd = open_fd(path, O_RDONLY | O_NONBLOCK);
-    if (!fd.valid()) return std::nullopt;
+    if (!fd.valid()) {
+        failed_errno();
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::fstat(fd.get(), &st) != 0) {
+        failed_errno();
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        failed_not_plain(st);
+        return std::nullopt;
+    }
 
     // The file may grow while it is read (its writer shares it); the size at opening is what
     // is taken.
@@ -382,6 +680,7 @@ std::optional<std::string> read_file_bytes(const std::string& path) {
         const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
+            failed_errno();
             return std::nullopt;
         }
         if (got == 0) break;
@@ -393,9 +692,10 @@ std::optional<std::string> read_file_bytes(const std::string& path) {
 
 bool write_file_bytes(const std::string& path, std::string_view bytes) {
     unique_fd fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (!fd.valid()) return false;
-    if (!write_all(fd.get(), bytes.data(), bytes.size())) return false;
-    return fd.close();
+    if (!fd.valid()) return failed_errno();
+    if (!write_all(fd.get(), bytes.data(), bytes.size())) return failed_errno();
+    if (!fd.close()) return failed_errno();
+    return true;
 }
 
 std::int64_t local_now_ms() {

@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "foundation/durable_files.h"
 #include "foundation/error.h"
 #include "foundation/file_utils.h"
 #include "platform/platform.h"
@@ -123,20 +124,13 @@ std::string scan_data::scan_file_bytes() const {
 }
 
 bool scan_data::write_scan_file(const std::string& target_path) const {
-    // Written whole to a temporary file first and then copied over the target in one go, so
-    // that the analysis system never reads half a scan.
-    const std::string temp = system_temp_file_name();  // shows the warning when it fails
-    if (temp.empty()) return false;
-    const std::string bytes = scan_file_bytes();
-    bool complete =
-        platform::write_file_bytes(temp, bytes) && platform::copy_file_replace(temp, target_path);
-    if (complete) {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(platform::to_fs_path(target_path), error);
-        complete = !error && size == bytes.size();
-    }
-    platform::delete_file(temp);
-    return complete;
+    return static_cast<bool>(put_in_place(target_path, scan_file_bytes(), true));
+}
+
+bool scan_data::fits(std::int32_t a, std::int32_t b, std::int32_t c) {
+    return scan_fits(static_cast<std::uint64_t>(std::max(a, 0)),
+                     static_cast<std::uint64_t>(std::max(b, 0)),
+                     static_cast<std::uint64_t>(std::max(c, 0)));
 }
 
 }  // namespace kelvad

@@ -15,9 +15,12 @@ class scan_data {
     }
     // The scan file's bytes, exactly as written.
     std::string scan_file_bytes() const;
-    // Writes the scan file through a temporary file in the system temporary folder and copies
-    // it over the target; true only when the target received the complete file.
+    // Writes the scan file under a temporary name beside the target, flushed to the disk, and
+    // renames it over the target (an earlier scan of that name, or a link, is replaced); true
+    // only when the target holds the complete file. Nothing partial is ever under its name.
     bool write_scan_file(const std::string& target_path) const;
+    // Whether a scan of these counts stays within the largest scan file the program writes.
+    static bool fits(std::int32_t a, std::int32_t b, std::int32_t c);
 
     std::int32_t position_count = 0;
     std::int32_t kind_count = 0;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "foundation/durable_files.h"
 #include "foundation/error.h"
 #include "foundation/file_utils.h"
 #include "foundation/log.h"
@@ -37,17 +38,11 @@ ui::bounds at(int left, int top, int width, int height) {
 }  // namespace
 
 bool replace_file_contents(const std::string& path, const std::string& bytes) {
-    const std::string folder_end = path.substr(0, path.find_last_of(platform::path_separator) + 1);
-    const std::string temporary = random_temp_name(folder_end);
-    if (!platform::write_file_bytes(temporary, bytes)) {
-        platform::delete_file(temporary);
-        return false;
-    }
-    if (!platform::replace_file(temporary, path)) {
-        platform::delete_file(temporary);
-        return false;
-    }
-    return true;
+    const placement placed = put_in_place(path, bytes, true);
+    if (placed) return true;
+    if (placed.failed_step == placement_step::temporary_file)
+        return platform::overwrite_file_durable(path, bytes);
+    return false;
 }
 
 TORVEL_spectrum_scanner::TORVEL_spectrum_scanner(ui::toolkit& tk)
@@ -350,10 +345,13 @@ void TORVEL_spectrum_scanner::Timer1Timer() {
 void TORVEL_spectrum_scanner::alive_timerTimer() {
     // Before the start-up has named the alive file there is nothing to signal.
     if (!startup_complete_ || alive_file_path.empty()) return;
+    // The alive file tells that the folder is served; a scanner that waits must not say so.
+    if (another_scanner_serves) return;
     if (platform::file_exists(alive_file_path)) return;
     const std::string folder = orvel_path + "live_signals";
     if (!platform::folder_exists(folder)) platform::create_folder(folder);
-    const std::string temporary = random_temp_name(folder);
+    // The program's own temporary name, so that one left by a crash is known and removed.
+    const std::string temporary = own_temp_name(folder);
     if (!platform::write_file_bytes(temporary, {}))
         throw kelvad_error("Cannot create file " + temporary);
     platform::rename_no_replace(temporary, alive_file_path);

@@ -53,6 +53,8 @@ class TORVEL_spectrum_scanner : public ui::form {
     float minimum_file_age = 0.0f;
     bool save_scanner_ini = false;
     std::string password;
+    // Another scanner holds the transfer folder: this one neither scans nor signals alive.
+    bool another_scanner_serves = false;
 
     // True once the whole start-up chain has run; the window neither scans nor signals alive
     // with an incomplete one.
@@ -102,8 +104,10 @@ class TORVEL_spectrum_scanner : public ui::form {
     bool action_running_ = false;
 };
 
-// Writes the bytes to a temporary file beside the target and renames it over the target, so a
-// crash mid-write leaves the old or the new file, never a broken one.
+// Writes the bytes to a temporary file beside the target, flushed, and renames it over the
+// target, so a crash mid-write leaves the old or the new file, never a broken one. Where no
+// file can be made beside it (a folder this account may not write), the file is rewritten in
+// place.
 bool replace_file_contents(const std::string& path, const std::string& bytes);
 
 }  // namespace kelvad

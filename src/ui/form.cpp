@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
+#include <string>
 
 #include "foundation/file_utils.h"
 #include "foundation/log.h"
@@ -83,7 +85,8 @@ std::string display_line(std::string_view line) {
 
 text_list::text_list(form& owner, std::string name)
     : control(owner, control_kind::text_list, std::move(name)),
-      log_lines(this->name() == message_board_name) {}
+      log_lines(this->name() == message_board_name),
+      most_lines(this->name() == message_board_name ? message_board_most_lines : 0) {}
 
 void text_list::add(std::string line) {
     if (log_lines) log_line(line);
@@ -91,18 +94,26 @@ void text_list::add(std::string line) {
 }
 
 void text_list::append(std::string line) {
+    // The oldest lines make room first, so that the native list never holds more than the
+    // model allows.
+    if (most_lines > 0) {
+        while (lines_.size() >= most_lines) delete_first();
+    }
     lines_.push_back(std::move(line));
     if (peer()) peer()->line_appended(lines_.back());
 }
 
 void text_list::delete_first() {
     if (lines_.empty()) return;
-    lines_.erase(lines_.begin());
+    lines_.pop_front();
     if (peer()) peer()->first_line_removed();
 }
 
 void text_list::set_lines(std::vector<std::string> lines) {
-    lines_ = std::move(lines);
+    const std::size_t skipped =
+        most_lines > 0 && lines.size() > most_lines ? lines.size() - most_lines : 0;
+    lines_.assign(std::make_move_iterator(lines.begin() + static_cast<std::ptrdiff_t>(skipped)),
+                  std::make_move_iterator(lines.end()));
     if (peer()) peer()->lines_reset();
 }
 
@@ -159,6 +170,14 @@ void form::unregister_control(control& c) {
 void form::show_message(const std::string& text) {
     log_message_box(text);
     tk_.message_box(text, caption_);
+}
+
+void form::show_file_message(const std::string& text) {
+    log_message_box(text);
+    if (tk_.timed_message_box(text, caption_, file_message_close_after_ms)) {
+        log_line("message box closed by itself after " +
+                 std::to_string(file_message_close_after_ms / 1000) + " s: " + text);
+    }
 }
 
 bool form::ask_yes_no(const std::string& text, const std::string& caption) {

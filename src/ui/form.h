@@ -4,7 +4,9 @@
 // general error display. A back end (ui/win32, ui/qt, ui/headless) realises it on screen.
 // No header of a window toolkit is included here or by the window classes.
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -117,24 +119,33 @@ inline constexpr std::string_view message_board_name = "Message_board";
 // the list stays one line on screen and removing the first line removes the right one.
 std::string display_line(std::string_view line);
 
+// How many lines the message list keeps: the program runs for months, and a list that grew
+// without end would eat the memory and make every new line dearer.
+inline constexpr std::size_t message_board_most_lines = 1000;
+
 // A multi-line list of text lines (read-only for the operator).
 class text_list : public control {
   public:
     text_list(form& owner, std::string name);
-    const std::vector<std::string>& lines() const { return lines_; }
+    const std::deque<std::string>& lines() const { return lines_; }
     std::size_t count() const { return lines_.size(); }
-    // Appends a line; with log_lines it is also written to the log.
+    // Appends a line; with log_lines it is also written to the log. Beyond most_lines the
+    // oldest lines go at once.
     void add(std::string line);
     void delete_first();
+    // Replaces all lines; beyond most_lines only the newest are kept.
     void set_lines(std::vector<std::string> lines);
 
     // Every added line is also a log line; on by default for the message list only.
     bool log_lines = false;
+    // The most lines the list keeps, the oldest going first; 0 keeps every line. 1000 by
+    // default for the message list, unlimited for any other list.
+    std::size_t most_lines = 0;
 
   private:
     friend class form;
     void append(std::string line);  // without the log
-    std::vector<std::string> lines_;
+    std::deque<std::string> lines_;
 };
 
 class timer : public control {
@@ -158,6 +169,11 @@ class toolkit {
     virtual void form_changed(form& window) = 0;
     // Modal box with one OK button.
     virtual void message_box(const std::string& text, const std::string& caption) = 0;
+    // Modal box with one OK button that closes by itself, as if OK was pressed, after
+    // close_after_ms. True when it closed by itself, false when somebody closed it (or the
+    // toolkit answered it at once because nobody could).
+    virtual bool timed_message_box(const std::string& text, const std::string& caption,
+                                   int close_after_ms) = 0;
     // Modal Yes/No question; true for Yes.
     virtual bool ask_yes_no(const std::string& text, const std::string& caption) = 0;
     virtual void set_busy_cursor(bool busy) = 0;
@@ -189,6 +205,11 @@ class form {
 
     // Toolkit services, logged as the log file expects.
     void show_message(const std::string& text);
+    // A box whose text comes from a result file: the program is unattended, and a box that
+    // waited for an OK would hold up every following file. It closes by itself after
+    // file_message_close_after_ms, and the log says so.
+    void show_file_message(const std::string& text);
+    int file_message_close_after_ms = 60000;
     bool ask_yes_no(const std::string& text, const std::string& caption);
     void set_busy_cursor(bool busy) { tk_.set_busy_cursor(busy); }
     void process_pending_events() { tk_.process_pending_events(); }

@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "app/program.h"
+#include "foundation/log.h"
 #include "main_window/kelvad_Unit.h"
 #include "support/sandbox.h"
 #include "ui/win32/win32_toolkit.h"
@@ -60,6 +66,45 @@ TEST(window_win32, real_window_shows_the_main_layout_after_start_up) {
     w.click(w.active_button);
     EXPECT_EQ(text_of(w.active_button), L"Start scan");
     EXPECT_EQ(text_of(w.action_label), L"Not scanning ... ");
+}
+
+// The system cannot create the window (as without a display): realize throws as the real one
+// does then. Its boxes are recorded and close by themselves, as nobody is there.
+class window_cannot_be_created : public ui::win32_toolkit {
+  public:
+    explicit window_cannot_be_created(std::string reason) : reason_(std::move(reason)) {}
+    void realize(ui::form&) override { throw std::runtime_error(reason_); }
+    bool timed_message_box(const std::string& text, const std::string&, int ms) override {
+        boxes.push_back(text);
+        close_after_ms = ms;
+        return true;
+    }
+    bool ask_yes_no(const std::string&, const std::string&) override { return false; }
+    std::vector<std::string> boxes;
+    int close_after_ms = 0;
+
+  private:
+    std::string reason_;
+};
+
+TEST(window_win32, start_up_without_a_window_is_logged_shown_and_ends_with_code_1) {
+    const std::string reason =
+        "The window could not be created (test " + std::to_string(GetTickCount()) + ")";
+    window_cannot_be_created tk(reason);
+    bool window_ran = false;
+    const int code = run_program(tk, false, [&](ui::form&, std::function<void()>) {
+        window_ran = true;
+        return 0;
+    });
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(window_ran);
+    EXPECT_EQ(tk.boxes, std::vector<std::string>{reason});
+    EXPECT_GT(tk.close_after_ms, 0);  // the box does not wait for somebody who is not there
+
+    std::ifstream in(default_log_path(), std::ios::binary);
+    std::stringstream log;
+    log << in.rdbuf();
+    EXPECT_NE(log.str().find("\terror: " + reason), std::string::npos) << log.str();
 }
 
 }  // namespace

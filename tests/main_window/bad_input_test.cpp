@@ -64,8 +64,8 @@ TEST_F(bad_input, every_file_ends_processed_discarded_or_failed) {
     };
     for (const auto& [name, bytes] : files) drop(name, bytes);
     start();
-    for (int i = 0; i < 3 && !testing::files_in(input).empty(); ++i) tick();
-    EXPECT_EQ(testing::files_in(input), std::vector<std::string>{});
+    for (int i = 0; i < 3 && !input_files().empty(); ++i) tick();
+    EXPECT_EQ(input_files(), std::vector<std::string>{});
 
     // The UTF-16 file with its byte-order mark is a proper traverse result.
     const std::string scans = measurement_folder("Production", "BE");

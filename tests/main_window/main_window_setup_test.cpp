@@ -12,7 +12,7 @@ TEST_F(main_window_setup, device_map_is_listed_at_the_top_of_the_message_list) {
     Tkelvad_main& w = start();
     const std::vector<std::string> expected = {"Device map", "3   NGQ_A", "5   NGQ_B",
                                                "12   " + std::string(300, 'L'), ""};
-    EXPECT_EQ(w.Message_board.lines(), expected);
+    EXPECT_EQ(message_list(), expected);
     EXPECT_EQ(w.device_map->translate("5", 1), "NGQ_B");
     EXPECT_TRUE(w.startup_complete());
 }

@@ -91,7 +91,7 @@ TEST_F(o3p_import, second_plate_of_the_same_name_keeps_the_first_xy_file) {
     EXPECT_TRUE(has_message_starting(
         "Error generating file " + xy +
         "       Delete temporary file: " + measurement_folder("Production", "7") + sep));
-    EXPECT_TRUE(testing::files_in(input).empty());
+    EXPECT_TRUE(input_files().empty());
 }
 
 TEST_F(o3p_import, plate_name_keeps_a_further_semicolon) {

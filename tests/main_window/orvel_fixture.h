@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/calendar.h"
 #include "foundation/file_utils.h"
 #include "main_window/kelvad_Unit.h"
 #include "platform/platform.h"
@@ -72,6 +73,13 @@ class orvel_fixture : public ::testing::Test {
 
     void tick() { window->fire(window->Timer1); }
 
+    // The files of the transfer folder but the scanner's lock file.
+    std::vector<std::string> input_files() const {
+        std::vector<std::string> names = testing::files_in(input);
+        std::erase(names, std::string(transfer_lock_file_name));
+        return names;
+    }
+
     std::vector<std::string> box_texts() const {
         std::vector<std::string> texts;
         for (const auto& b : tk.boxes) texts.push_back(b.text);
@@ -79,7 +87,8 @@ class orvel_fixture : public ::testing::Test {
     }
 
     // The message list without the device map lines of the start-up.
-    const std::vector<std::string>& messages() const { return window->Message_board.lines(); }
+    const auto& messages() const { return window->Message_board.lines(); }
+    std::vector<std::string> message_list() const { return {messages().begin(), messages().end()}; }
 
     bool has_message(const std::string& line) const {
         for (const auto& m : messages())
@@ -92,6 +101,37 @@ class orvel_fixture : public ::testing::Test {
             if (m.rfind(prefix, 0) == 0) return true;
         return false;
     }
+
+    // A traverse result of `positions` positions and `points` values per spectrum line;
+    // value p*1000 + kind*100 + k at position p, kind, point k.
+    static std::string traverse(int positions, int points, const std::string& name = "TRV_7") {
+        std::string text = "header\r\nStamp;" + name + ";now\r\n";
+        for (int p = 0; p < positions; ++p)
+            text += std::to_string(p + 1) + ";" + (p == 0 ? name : "") + ";" + std::to_string(p) +
+                    ";" + std::to_string(10 * p - 5) + "\r\n";
+        text += "Positions done;;;\r\n";
+        for (int kind = 0; kind < 3; ++kind) {
+            text += "Spectrum;" + std::to_string(kind) + "\r\n";
+            for (int p = 0; p < positions; ++p) {
+                for (int k = 0; k < points; ++k)
+                    text += std::to_string(p * 1000 + kind * 100 + k) + ".5;";
+                text += "\r\n";
+            }
+        }
+        return text + ";\r\n";
+    }
+
+    std::string scan_file(const std::string& name) const {
+        return measurement_folder("Production", "BE") + sep + name + ".scn";
+    }
+
+    std::string archive_folder(const std::string& product = "Production") const {
+        const civil_time today = civil_time_of(platform::local_now_ms());
+        return box.path({"orvel", "archive", product, std::to_string(today.year),
+                         std::to_string(today.month), std::to_string(today.day), "BE"});
+    }
+
+    std::string failed_folder() const { return input + sep + "failed"; }
 
     static std::string sample(const std::string& name) {
         return testing::read_file(std::string(KELVAD_SAMPLES_DIR) + "/" + name);

@@ -1,45 +1,17 @@
 // The result file cycle and the traverse import.
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "orvel_fixture.h"
 
-#include "foundation/calendar.h"
+#include "foundation/log.h"
 
 namespace kelvad {
 namespace {
 
-class result_file_cycle : public orvel_fixture {
-  protected:
-    // A traverse result of `positions` positions and `points` values per spectrum line;
-    // value p*1000 + kind*100 + k at position p, kind, point k.
-    static std::string traverse(int positions, int points, const std::string& name = "TRV_7") {
-        std::string text = "header\r\nStamp;" + name + ";now\r\n";
-        for (int p = 0; p < positions; ++p)
-            text += std::to_string(p + 1) + ";" + (p == 0 ? name : "") + ";" + std::to_string(p) +
-                    ";" + std::to_string(10 * p - 5) + "\r\n";
-        text += "Positions done;;;\r\n";
-        for (int kind = 0; kind < 3; ++kind) {
-            text += "Spectrum;" + std::to_string(kind) + "\r\n";
-            for (int p = 0; p < positions; ++p) {
-                for (int k = 0; k < points; ++k)
-                    text += std::to_string(p * 1000 + kind * 100 + k) + ".5;";
-                text += "\r\n";
-            }
-        }
-        return text + ";\r\n";
-    }
-
-    std::string scan_file(const std::string& name) const {
-        return measurement_folder("Production", "BE") + sep + name + ".scn";
-    }
-
-    std::string archive_folder(const std::string& product = "Production") const {
-        const civil_time today = civil_time_of(platform::local_now_ms());
-        return box.path({"orvel", "archive", product, std::to_string(today.year),
-                         std::to_string(today.month), std::to_string(today.day), "BE"});
-    }
-
-    std::string failed_folder() const { return input + sep + "failed"; }
-};
+class result_file_cycle : public orvel_fixture {};
 
 TEST_F(result_file_cycle, sample_traverse_becomes_the_sample_scan_file_and_is_archived) {
     const std::string input_file = drop("ONGQR_sample.csv", sample("ONGQR_sample.csv"));
@@ -95,7 +67,7 @@ TEST_F(result_file_cycle, unknown_file_is_reported_and_deleted) {
     EXPECT_FALSE(testing::file_exists(path));
     const std::vector<std::string> expected = {
         "Unknown file type: ONGQ_0815.csv", "File deleted: ONGQ_0815.csv", "_________________", ""};
-    EXPECT_EQ(messages(), expected);
+    EXPECT_EQ(message_list(), expected);
 }
 
 TEST_F(result_file_cycle, tick_does_nothing_without_its_folders_or_files) {
@@ -122,25 +94,38 @@ TEST_F(result_file_cycle, empty_input_edit_never_scans_the_root) {
     EXPECT_TRUE(messages().empty());
 }
 
-TEST_F(result_file_cycle, young_file_holds_back_the_files_behind_it) {
+TEST_F(result_file_cycle, young_file_is_passed_over_and_reported_once_when_it_stays) {
     write_scanner_ini("125", "30");
     const std::string young = drop("a.csv", "young");
     testing::age_file(young, 5);
     const std::string behind = drop("b.csv", "old enough");
     testing::age_file(behind, 40);
     start();
-    // Where the listing is sorted the young file comes first and holds the other one back;
-    // in another order the old file goes first and the young one then takes every pass.
-    std::int32_t count = 0;
-    const bool young_first = first_file(input, "*.csv", count) == "a.csv";
-    tick();
+    window->waiting_report_after_ms = 0;
+    for (int i = 0; i < 3; ++i) tick();
     EXPECT_TRUE(testing::file_exists(young));
-    EXPECT_EQ(testing::file_exists(behind), young_first);
-    EXPECT_EQ(window->action_label.text(),
-              input + sep + sep + "a.csv could not be copied - the file is open");
-    EXPECT_EQ(tk.pending_event_calls, 31);
-    EXPECT_EQ(messages().empty(), young_first);
+    EXPECT_FALSE(testing::file_exists(behind));
+    const std::string waiting =
+        "waiting: " + input + sep + sep + "a.csv is not older than the minimum file age";
+    EXPECT_EQ(std::count(messages().begin(), messages().end(), waiting), 1);
+    EXPECT_TRUE(has_message("Unknown file type: b.csv"));
     EXPECT_TRUE(window->Timer1.enabled());
+}
+
+TEST_F(result_file_cycle, minimum_age_counts_from_the_exact_time_of_the_last_write) {
+    // File times rounded down to even seconds made a file look up to 2 s older than it was.
+    write_scanner_ini("125", "2");
+    const std::string path = drop("u.csv", "x");
+    testing::age_file(path, 0);
+    start();
+    tick();
+    EXPECT_TRUE(testing::file_exists(path));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    tick();
+    EXPECT_TRUE(testing::file_exists(path));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1700));
+    tick();
+    EXPECT_FALSE(testing::file_exists(path));
 }
 
 TEST_F(result_file_cycle, file_time_in_the_future_is_no_age) {
@@ -158,17 +143,17 @@ TEST_F(result_file_cycle, one_tick_takes_at_most_31_files) {
     for (int i = 0; i < 40; ++i) drop("u" + std::to_string(100 + i) + ".csv", "x");
     start();
     tick();
-    EXPECT_EQ(testing::files_in(input).size(), 9u);
+    EXPECT_EQ(input_files().size(), 9u);
     EXPECT_EQ(tk.pending_event_calls, 31);
     tick();
-    EXPECT_TRUE(testing::files_in(input).empty());
+    EXPECT_TRUE(input_files().empty());
 }
 
 TEST_F(result_file_cycle, message_list_keeps_its_last_1000_lines) {
     for (int i = 0; i < 260; ++i) drop("u" + std::to_string(1000 + i) + ".csv", "x");
     start();
     for (int i = 0; i < 9; ++i) tick();
-    ASSERT_TRUE(testing::files_in(input).empty());
+    ASSERT_TRUE(input_files().empty());
     EXPECT_EQ(messages().size(), 1000u);
     EXPECT_EQ(messages().back(), "");
     EXPECT_EQ(messages()[messages().size() - 4].rfind("Unknown file type: u1", 0), 0u);
@@ -256,7 +241,7 @@ TEST_F(result_file_cycle, failed_folder_never_replaces_an_earlier_file) {
     tick();
     EXPECT_EQ(testing::read_file(failed_folder() + sep + "ONGQR_cut.csv"), "earlier");
     EXPECT_EQ(testing::files_in(failed_folder()).size(), 2u);
-    EXPECT_TRUE(testing::files_in(input).empty());
+    EXPECT_TRUE(input_files().empty());
 }
 
 TEST_F(result_file_cycle, scan_file_that_cannot_be_put_in_place_sends_the_input_to_failed) {
@@ -267,7 +252,7 @@ TEST_F(result_file_cycle, scan_file_that_cannot_be_put_in_place_sends_the_input_
     tick();
     EXPECT_FALSE(testing::file_exists(path));
     EXPECT_EQ(testing::read_file(failed_folder() + sep + "ONGQR_blocked.csv"), text);
-    EXPECT_TRUE(has_message("Error writing scan file " + scan_file("TRV_7")));
+    EXPECT_TRUE(has_message_starting("Error writing scan file " + scan_file("TRV_7") + " - "));
     EXPECT_FALSE(testing::file_exists(archive_folder() + sep + "ONGQR_blocked.csv"));
 }
 
@@ -298,18 +283,24 @@ TEST_F(result_file_cycle, scan_name_from_the_file_is_used_only_when_it_is_a_plai
     }
 }
 
-TEST_F(result_file_cycle, unparsable_values_are_reported_one_box_each) {
+TEST_F(result_file_cycle, unparsable_values_are_reported_in_one_box_per_file) {
     write_scanner_ini("3");
     std::string text = traverse(1, 3);
     text.replace(text.find("0.5;1.5;2.5;"), 12, "0,75; 0.75;7.5E-1;");  // kind 0
     text.replace(text.find("100.5;101.5;102.5;"), 18, "0.75 ;;");       // kind 1: two short
     drop("ONGQR_values.csv", text);
+    const std::string log_path = box.path({"values.log"});
+    open_log(log_path, false);
     start();
     tick();
+    close_log();
     EXPECT_EQ(box_texts(),
-              (std::vector<std::string>{
-                  "Error reading spectral value: 0,75", "Error reading spectral value: 0.75 ",
-                  "Error reading spectral value: ", "Error reading spectral value: "}));
+              (std::vector<std::string>{"Error reading spectral value: 0,75 (and 3 more)"}));
+    // Every value is still in the log.
+    const std::string log = testing::read_file(log_path);
+    for (const char* value : {": 0,75\n", ": 0.75 \n", ": \n"})
+        EXPECT_NE(log.find(std::string("Error reading spectral value") + value), std::string::npos)
+            << value;
     const scan_data& record = *window->sc_data;
     EXPECT_FLOAT_EQ(record.values[record.value_index(0, 0, 1)], 0.75f);
     EXPECT_FLOAT_EQ(record.values[record.value_index(0, 0, 2)], 0.75f);
@@ -360,7 +351,7 @@ TEST_F(result_file_cycle, archive_twice_on_one_day_keeps_the_first_and_still_del
     EXPECT_EQ(testing::files_in(archive_folder()), std::vector<std::string>{"ONGQR_twice.csv"});
     EXPECT_NE(testing::read_file(archive_folder() + sep + "ONGQR_twice.csv").find("R0"),
               std::string::npos);
-    EXPECT_TRUE(testing::files_in(input).empty());
+    EXPECT_TRUE(input_files().empty());
     EXPECT_TRUE(testing::file_exists(scan_file("R1")));
     EXPECT_EQ(window->action_label.text().rfind("Error renaming file ", 0), 0u);
 }

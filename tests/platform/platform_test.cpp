@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "support/scratch_folder.h"
@@ -96,6 +98,19 @@ TEST_F(FindEntriesTest, PlainFileCountAgreesWithTheFullSearch) {
     EXPECT_EQ(count_plain_files(folder_ / "*.csv").count, 3u) << "A.CSV, a1.csv, b.csv";
 }
 
+TEST_F(FindEntriesTest, PlainFileListHoldsTheFullSearchsFilesInItsOrder) {
+    for (const char* mask : {"*.csv", "*", "?.csv", "sub*", "*.xls"}) {
+        SCOPED_TRACE(mask);
+        std::vector<std::string> files;
+        for (const directory_entry& entry : find_entries(folder_ / mask)) {
+            if (!(entry.attributes & attribute::directory)) files.push_back(entry.name);
+        }
+        EXPECT_EQ(list_plain_files(folder_ / mask), files);
+    }
+    EXPECT_EQ(list_plain_files(folder_ / "*.csv").size(), 3u) << "A.CSV, a1.csv, b.csv";
+    EXPECT_TRUE(list_plain_files(folder_ / "missing" + path_separator + "*").empty());
+}
+
 TEST(PlatformFiles, ExistsCreateAndDelete) {
     scratch_folder folder;
     const std::string file = folder / "f.csv";
@@ -175,6 +190,278 @@ TEST(PlatformFiles, CopyReplacesTheWholeTarget) {
 
     EXPECT_FALSE(copy_file_replace(source, source)) << "a file is not copied onto itself";
     EXPECT_EQ(read_file_bytes(source), std::string("short\0", 6));
+}
+
+// Everything in a folder, name by name with the content of each plain file ("<folder>" for a
+// folder), to show what a call left behind.
+std::map<std::string, std::string> contents_of(const scratch_folder& folder) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : folder.names()) {
+        contents[name] = folder_exists(folder / name)
+                             ? "<folder>"
+                             : read_file_bytes(folder / name).value_or("?");
+    }
+    return contents;
+}
+
+// Disarms the fault seam at the end of a case, whatever the case left armed.
+struct fault_guard {
+    fault_guard() = default;
+    fault_guard(const fault_guard&) = delete;
+    fault_guard& operator=(const fault_guard&) = delete;
+    ~fault_guard() { fault::clear(); }
+};
+
+// Each case starts from a folder holding "old.csv" ("old") and "source.csv" (the copy source);
+// the folder afterwards must hold exactly `after`: a failing call leaves nothing behind and
+// changes nothing.
+TEST(PlatformDurable, WritesSucceedWholeOrFailLeavingNothing) {
+    const std::string payload("ORVEL\r\n\0\xFF;1.5\n", 14);
+    const std::map<std::string, std::string> untouched = {{"old.csv", "old"},
+                                                          {"source.csv", payload}};
+    auto with = [&](std::map<std::string, std::string> extra) {
+        extra.insert(untouched.begin(), untouched.end());
+        return extra;
+    };
+    using fault::step;
+    struct durable_case {
+        const char* what;
+        std::function<bool(const scratch_folder&)> call;
+        bool succeeds;
+        bool name_taken;  // when it fails
+        std::map<std::string, std::string> after;
+    };
+    const durable_case cases[] = {
+        {"new file",
+         [&](const scratch_folder& f) { return write_new_file_durable(f / "new.csv", payload); },
+         true, false, with({{"new.csv", payload}})},
+        {"new empty file",
+         [](const scratch_folder& f) { return write_new_file_durable(f / "new.csv", ""); }, true,
+         false, with({{"new.csv", ""}})},
+        {"copy to a new file",
+         [](const scratch_folder& f) {
+             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
+         },
+         true, false, with({{"new.csv", payload}})},
+        {"overwrite in place",
+         [](const scratch_folder& f) { return overwrite_file_durable(f / "old.csv", "ne"); },
+         true,
+         false,
+         {{"old.csv", "ne"}, {"source.csv", payload}}},
+        {"second write of an armed second call fails",
+         [&](const scratch_folder& f) {
+             fault::inject(step::write, 2);
+             return write_new_file_durable(f / "a.csv", "a") &&
+                    write_new_file_durable(f / "b.csv", "b");
+         },
+         false, false, with({{"a.csv", "a"}})},
+        {"new file over an existing one",
+         [](const scratch_folder& f) { return write_new_file_durable(f / "old.csv", "new"); },
+         false, true, untouched},
+        {"copy over an existing file",
+         [](const scratch_folder& f) {
+             return copy_to_new_file_durable(f / "source.csv", f / "old.csv");
+         },
+         false, true, untouched},
+        {"copy onto itself",
+         [](const scratch_folder& f) {
+             return copy_to_new_file_durable(f / "source.csv", f / "source.csv");
+         },
+         false, true, untouched},
+        {"copy of a folder",
+         [](const scratch_folder& f) {
+             return create_folder(f / "sub") && copy_to_new_file_durable(f / "sub", f / "new.csv");
+         },
+         false, false, with({{"sub", "<folder>"}})},
+        {"copy of a missing file",
+         [](const scratch_folder& f) {
+             return copy_to_new_file_durable(f / "missing.csv", f / "new.csv");
+         },
+         false, false, untouched},
+        {"overwrite of a missing file",
+         [](const scratch_folder& f) { return overwrite_file_durable(f / "missing.csv", "x"); },
+         false, false, untouched},
+        {"write fault",
+         [&](const scratch_folder& f) {
+             fault::inject(step::write);
+             return write_new_file_durable(f / "new.csv", payload);
+         },
+         false, false, untouched},
+        {"flush fault",
+         [&](const scratch_folder& f) {
+             fault::inject(step::flush);
+             return write_new_file_durable(f / "new.csv", payload);
+         },
+         false, false, untouched},
+        {"copy fault",
+         [](const scratch_folder& f) {
+             fault::inject(step::copy);
+             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
+         },
+         false, false, untouched},
+        {"flush fault in a copy",
+         [](const scratch_folder& f) {
+             fault::inject(step::flush);
+             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
+         },
+         false, false, untouched},
+        {"write fault in an overwrite",
+         [](const scratch_folder& f) {
+             fault::inject(step::write);
+             return overwrite_file_durable(f / "old.csv", "new");
+         },
+         false, false, untouched},
+        {"flush fault of the folder",
+         [](const scratch_folder& f) {
+             fault::inject(step::flush);
+             return flush_folder(f.folder());
+         },
+         false, false, untouched},
+        {"folder flushed", [](const scratch_folder& f) { return flush_folder(f.folder()); }, true,
+         false, untouched},
+        {"rename fault",
+         [](const scratch_folder& f) {
+             fault::inject(step::rename);
+             return rename_no_replace(f / "old.csv", f / "new.csv");
+         },
+         false, false, untouched},
+        {"replace fault",
+         [](const scratch_folder& f) {
+             fault::inject(step::rename);
+             return replace_file(f / "old.csv", f / "source.csv");
+         },
+         false, false, untouched},
+        {"fault cleared before it came",
+         [](const scratch_folder& f) {
+             fault::inject(step::write);
+             fault::clear();
+             return write_new_file_durable(f / "new.csv", "x");
+         },
+         true, false, with({{"new.csv", "x"}})},
+    };
+    for (const durable_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_folder folder;
+        ASSERT_TRUE(write_file_bytes(folder / "old.csv", "old"));
+        ASSERT_TRUE(write_file_bytes(folder / "source.csv", payload));
+        const fault_guard guard;
+        const bool succeeded = c.call(folder);
+        const os_error error = last_error();
+        EXPECT_EQ(succeeded, c.succeeds);
+        if (!c.succeeds && !succeeded) {
+            EXPECT_NE(error.code, 0);
+            EXPECT_FALSE(error.text.empty());
+            EXPECT_EQ(error.name_taken, c.name_taken) << error.text;
+        }
+        EXPECT_EQ(contents_of(folder), c.after);
+    }
+}
+
+TEST(PlatformErrors, FailuresTellTheSystemsReasonInOneLine) {
+    scratch_folder folder;
+    EXPECT_FALSE(delete_file(folder / "missing.csv"));
+    const os_error missing = last_error();
+    EXPECT_NE(missing.code, 0);
+    EXPECT_FALSE(missing.name_taken);
+    ASSERT_FALSE(missing.text.empty());
+    EXPECT_EQ(missing.text.find_first_of("\r\n"), std::string::npos) << missing.text;
+    EXPECT_NE(missing.text.back(), '.') << missing.text;
+
+    ASSERT_TRUE(create_folder(folder / "sub"));
+    EXPECT_FALSE(create_folder(folder / "sub"));
+    EXPECT_TRUE(last_error().name_taken) << last_error().text;
+    ASSERT_TRUE(write_file_bytes(folder / "a.csv", "a"));
+    ASSERT_TRUE(write_file_bytes(folder / "b.csv", "b"));
+    EXPECT_FALSE(rename_no_replace(folder / "a.csv", folder / "b.csv"));
+    EXPECT_TRUE(last_error().name_taken) << last_error().text;
+
+    EXPECT_FALSE(read_file_bytes(folder / "missing.csv").has_value());
+    EXPECT_EQ(last_error().code, missing.code) << "each failure replaces the record";
+    EXPECT_TRUE(write_file_bytes(folder / "c.csv", "c"));
+    EXPECT_EQ(last_error().code, missing.code) << "a success leaves the record alone";
+
+    const int main_thread_code = last_error().code;
+    std::thread([] { EXPECT_EQ(last_error().code, 0) << "each thread has its own record"; }).join();
+    EXPECT_EQ(last_error().code, main_thread_code);
+}
+
+TEST(PlatformFiles, StampTellsSizeAndWriteTime) {
+    scratch_folder folder;
+    const std::string path = folder / "r.csv";
+    const std::int64_t before = utc_now_ns();
+    ASSERT_TRUE(write_file_bytes(path, "12345"));
+    const std::optional<file_stamp> stamp = stamp_of(path);
+    const std::int64_t after = utc_now_ns();
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_EQ(stamp->size, 5u);
+    constexpr std::int64_t second = 1000000000;
+    // File system clocks run coarser than the system clock.
+    EXPECT_GE(stamp->modified_ns, before - second);
+    EXPECT_LE(stamp->modified_ns, after + second);
+    EXPECT_EQ(stamp_of(path), stamp) << "unchanged file, unchanged stamp";
+
+    ASSERT_TRUE(write_file_bytes(path, "123456"));
+    EXPECT_NE(stamp_of(path), stamp);
+    EXPECT_EQ(stamp_of(folder / "missing.csv"), std::nullopt);
+    EXPECT_EQ(stamp_of(folder.folder()), std::nullopt) << "a folder is no file";
+}
+
+TEST(PlatformLock, OneHolderAtATimeAndTheFileStays) {
+    scratch_folder folder;
+    const std::string path = folder / "kelvad.lock";
+    {
+        folder_lock first = folder_lock::try_take(path);
+        ASSERT_EQ(first.status(), folder_lock::state::held);
+        EXPECT_EQ(first.path(), path);
+        EXPECT_EQ(folder_lock::try_take(path).status(), folder_lock::state::held_elsewhere);
+
+        folder_lock moved = std::move(first);
+        EXPECT_FALSE(first.held());
+        EXPECT_TRUE(moved.held());
+        first = folder_lock();  // the moved-from lock releases nothing
+        EXPECT_EQ(folder_lock::try_take(path).status(), folder_lock::state::held_elsewhere);
+
+        folder_lock other;
+        other = std::move(moved);
+        EXPECT_TRUE(other.held());
+        EXPECT_EQ(folder_lock::try_take(path).status(), folder_lock::state::held_elsewhere);
+    }
+    EXPECT_TRUE(file_exists(path)) << "the lock file is never deleted";
+    folder_lock again = folder_lock::try_take(path);
+    EXPECT_TRUE(again.held()) << "free once its holder is gone";
+
+    folder_lock second = folder_lock::try_take(path);
+    second = folder_lock::try_take(folder / "other.lock");
+    EXPECT_TRUE(second.held()) << "a lock of another folder is another lock";
+    EXPECT_EQ(folder_lock::try_take(folder / "missing" + path_separator + "kelvad.lock").status(),
+              folder_lock::state::failed);
+}
+
+TEST(PlatformSystem, ThisProcessRuns) {
+    EXPECT_TRUE(process_running(process_id()));
+    EXPECT_FALSE(process_running(0));
+}
+
+TEST(PlatformFiles, NameFitsWithinTheSystemsLimits) {
+    scratch_folder folder;
+    struct name_case {
+        std::string name;
+        bool fits;
+    };
+    const name_case cases[] = {
+        {std::string(255, 'a'), true},
+        {std::string(256, 'a'), false},
+        {"ONGQR_1.csv", true},
+        {"", false},
+        {"a" + std::string(1, path_separator) + "b", false},
+    };
+    for (const name_case& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        EXPECT_EQ(name_fits(folder.folder(), c.name), c.fits);
+    }
+    const std::string deep_folder =
+        folder.folder() + std::string(1, path_separator) + std::string(40000, 'd');
+    EXPECT_FALSE(name_fits(deep_folder, "a.csv")) << "the whole path is too long";
 }
 
 TEST(PlatformTime, LocalNowDiffersFromUtcByWholeQuarterHours) {

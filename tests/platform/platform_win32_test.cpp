@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/scratch_folder.h"
 
@@ -45,6 +48,69 @@ HANDLE open_as_writer(const std::string& path) {
     return CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
+
+// The file holder (platform_file_holder_win32.cpp) in a process of its own, holding `path` in
+// the given mode until end() or the end of the test.
+class holder_process {
+  public:
+    explicit holder_process(const std::string& path, const std::wstring& mode = L"") {
+        const std::string program = program_file();
+        const std::string holder =
+            program.substr(0, program.rfind(path_separator) + 1) + "platform_file_holder.exe";
+        if (!file_exists(holder)) return;
+
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        scoped_handle child_out_write, child_in_read;
+        if (!CreatePipe(out_read_.out(), child_out_write.out(), &inherit, 0) ||
+            !CreatePipe(child_in_read.out(), in_write_.out(), &inherit, 0)) {
+            return;
+        }
+        SetHandleInformation(out_read_.get(), HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(in_write_.get(), HANDLE_FLAG_INHERIT, 0);
+
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = child_in_read.get();
+        startup.hStdOutput = child_out_write.get();
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring command = L"\"" + wide(holder) + L"\" \"" + wide(path) + L"\"";
+        if (!mode.empty()) command += L" " + mode;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                            &startup, &process)) {
+            return;
+        }
+        *process_.out() = process.hProcess;
+        CloseHandle(process.hThread);
+        pid_ = process.dwProcessId;
+        child_out_write.reset();
+        child_in_read.reset();
+
+        char state = 0;
+        DWORD got = 0;
+        ready_ = ReadFile(out_read_.get(), &state, 1, &got, nullptr) && got == 1 && state == 'y';
+    }
+    holder_process(const holder_process&) = delete;
+    holder_process& operator=(const holder_process&) = delete;
+    ~holder_process() { end(); }
+
+    bool ready() const { return ready_; }
+    DWORD pid() const { return pid_; }
+    // Lets the holder close the file and end; true when it ended within 20 s.
+    bool end() {
+        in_write_.reset();
+        if (!process_.valid()) return false;
+        const bool ended = WaitForSingleObject(process_.get(), 20000) == WAIT_OBJECT_0;
+        process_.reset();
+        return ended;
+    }
+
+  private:
+    scoped_handle out_read_, in_write_, process_;
+    DWORD pid_ = 0;
+    bool ready_ = false;
+};
 
 TEST(Win32FindEntries, HiddenAndReadOnlyAttributesAreReported) {
     scratch_folder folder;
@@ -87,47 +153,146 @@ TEST(Win32Files, FileOpenInAnotherProcessIsNotRenamed) {
     const std::string path = folder / "ONGQR_2.csv";
     const std::string away = folder / "away.tmp";
     ASSERT_TRUE(write_file_bytes(path, "partial result"));
+    EXPECT_EQ(writer_state(path), writer_check::none) << "nobody has it open";
 
-    const std::string program = program_file();
-    const std::string holder =
-        program.substr(0, program.rfind(path_separator) + 1) + "platform_file_holder.exe";
-    ASSERT_TRUE(file_exists(holder)) << holder;
-
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    scoped_handle child_out_read, child_out_write, child_in_read, child_in_write;
-    ASSERT_TRUE(CreatePipe(child_out_read.out(), child_out_write.out(), &inherit, 0));
-    ASSERT_TRUE(CreatePipe(child_in_read.out(), child_in_write.out(), &inherit, 0));
-    SetHandleInformation(child_out_read.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(child_in_write.get(), HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = child_in_read.get();
-    startup.hStdOutput = child_out_write.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring command = L"\"" + wide(holder) + L"\" \"" + wide(path) + L"\"";
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &startup, &process));
-    const scoped_handle process_handle(process.hProcess);
-    const scoped_handle thread_handle(process.hThread);
-    child_out_write.reset();
-    child_in_read.reset();
-
-    char state = 0;
-    DWORD got = 0;
-    const bool child_ready =
-        ReadFile(child_out_read.get(), &state, 1, &got, nullptr) && got == 1 && state == 'y';
-    const bool renamed = child_ready && rename_no_replace(path, away);
-    child_in_write.reset();  // lets the holder end
-    const bool child_ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
-
-    ASSERT_TRUE(child_ready);
-    EXPECT_FALSE(renamed);
+    holder_process holder(path);
+    ASSERT_TRUE(holder.ready());
+    EXPECT_EQ(writer_state(path), writer_check::writer);
+    EXPECT_FALSE(rename_no_replace(path, away));
     EXPECT_EQ(read_file_bytes(path), "partial result");
-    ASSERT_TRUE(child_ended);
+    ASSERT_TRUE(holder.end());
+    EXPECT_EQ(writer_state(path), writer_check::none);
     EXPECT_TRUE(rename_no_replace(path, away)) << "free once the holder ended";
+}
+
+// A writer that shares deletion lets the renames through; only the sharing check sees it.
+TEST(Win32Files, WriterSharingEverythingIsStillAWriter) {
+    scratch_folder folder;
+    const std::string path = folder / "ONGQR_3.csv";
+    const std::string away = folder / "away.tmp";
+    ASSERT_TRUE(write_file_bytes(path, "partial result"));
+
+    holder_process holder(path, L"full");
+    ASSERT_TRUE(holder.ready());
+    EXPECT_EQ(writer_state(path), writer_check::writer);
+    EXPECT_TRUE(rename_no_replace(path, away)) << "the rename alone would take it as free";
+    EXPECT_EQ(writer_state(away), writer_check::writer) << "the writer's handle moved along";
+    EXPECT_EQ(read_file_bytes(away), "partial result");
+    ASSERT_TRUE(holder.end());
+    EXPECT_EQ(writer_state(away), writer_check::none);
+}
+
+TEST(Win32Lock, SecondProcessHoldingTheLockFileKeepsItsLock) {
+    scratch_folder folder;
+    const std::string path = folder / "kelvad.lock";
+    {
+        holder_process other_scanner(path, L"exclusive");
+        ASSERT_TRUE(other_scanner.ready());
+        const folder_lock lock = folder_lock::try_take(path);
+        EXPECT_EQ(lock.status(), folder_lock::state::held_elsewhere);
+        EXPECT_EQ(last_error().code, ERROR_SHARING_VIOLATION) << last_error().text;
+        ASSERT_TRUE(other_scanner.end());
+    }
+    folder_lock lock = folder_lock::try_take(path);
+    EXPECT_TRUE(lock.held());
+    holder_process late_scanner(path, L"exclusive");
+    EXPECT_FALSE(late_scanner.ready()) << "the lock keeps a second process out as well";
+}
+
+TEST(Win32System, EndedProcessIsNotRunning) {
+    scratch_folder folder;
+    ASSERT_TRUE(write_file_bytes(folder / "f.csv", "x"));
+    holder_process holder(folder / "f.csv");
+    ASSERT_TRUE(holder.ready());
+    EXPECT_TRUE(process_running(holder.pid()));
+    ASSERT_TRUE(holder.end());
+    EXPECT_FALSE(process_running(holder.pid()));
+}
+
+TEST(Win32Durable, InjectedFaultIsADiskFull) {
+    scratch_folder folder;
+    fault::inject(fault::step::write);
+    EXPECT_FALSE(write_new_file_durable(folder / "new.csv", "x"));
+    fault::clear();
+    EXPECT_EQ(last_error().code, static_cast<int>(ERROR_DISK_FULL));
+    EXPECT_FALSE(last_error().text.empty());
+    EXPECT_FALSE(file_exists(folder / "new.csv"));
+}
+
+TEST(Win32Files, NameLimitCountsUtf16Units) {
+    scratch_folder folder;
+    std::string euros, faces;
+    for (int i = 0; i < 255; ++i) euros += "\xE2\x82\xAC";      // one unit each
+    for (int i = 0; i < 128; ++i) faces += "\xF0\x9F\x98\x80";  // two units each
+    EXPECT_TRUE(name_fits(folder.folder(), euros));
+    EXPECT_FALSE(name_fits(folder.folder(), euros + "\xE2\x82\xAC"));
+    EXPECT_FALSE(name_fits(folder.folder(), faces)) << "256 units";
+    EXPECT_FALSE(name_fits(folder.folder(), "a/b")) << "either separator";
+}
+
+// Paths from MAX_PATH characters on reach the system in their long form.
+TEST(Win32Files, LongPathsGetTheirLongForm) {
+    const std::string long_part(300, 'x');
+    const std::wstring wide_part(300, L'x');
+    wchar_t current[MAX_PATH + 1] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH + 1, current), 0u);
+    std::wstring current_folder = current;
+    if (current_folder.back() != L'\\') current_folder += L'\\';
+    struct path_case {
+        std::string path;
+        std::wstring expected;
+    };
+    const path_case cases[] = {
+        {"C:\\short\\f.csv", L"C:\\short\\f.csv"},
+        {"C:\\" + long_part + "\\f.csv", L"\\\\?\\C:\\" + wide_part + L"\\f.csv"},
+        {"C:/" + long_part + "/f.csv", L"\\\\?\\C:\\" + wide_part + L"\\f.csv"},
+        {"\\\\server\\share\\" + long_part, L"\\\\?\\UNC\\server\\share\\" + wide_part},
+        {"C:\\a\\..\\" + long_part + "\\.\\f.csv", L"\\\\?\\C:\\" + wide_part + L"\\f.csv"},
+        {"C:\\" + long_part + "\\..\\f.csv", L"C:\\f.csv"},
+        {long_part + "\\f.csv", L"\\\\?\\" + current_folder + wide_part + L"\\f.csv"},
+        {"\\\\?\\C:\\" + long_part, L"\\\\?\\C:\\" + wide_part},
+    };
+    for (const path_case& c : cases) {
+        SCOPED_TRACE(c.path.substr(0, 20));
+        EXPECT_EQ(to_fs_path(c.path).wstring(), c.expected);
+    }
+}
+
+// A result folder deep in the archive tree: every call works beyond MAX_PATH.
+TEST(Win32Files, FolderBeyondMaxPathWorksThroughEveryCall) {
+    scratch_folder folder;
+    std::vector<std::string> levels;
+    std::string deep = folder.folder();
+    while (deep.size() < 270) {
+        deep += path_separator + std::string(60, 'L');
+        levels.push_back(deep);
+        ASSERT_TRUE(create_folder(deep)) << deep.size() << ": " << last_error().text;
+    }
+    ASSERT_TRUE(folder_exists(deep));
+    const std::string file = deep + path_separator + "ONGQR_1.csv";
+    const std::string moved = deep + path_separator + "ONGQR_1.tmp";
+    ASSERT_TRUE(write_new_file_durable(file, "result")) << last_error().text;
+    EXPECT_TRUE(file_exists(file));
+    EXPECT_EQ(list_plain_files(deep + path_separator + "*.csv"),
+              std::vector<std::string>{"ONGQR_1.csv"});
+    EXPECT_EQ(count_plain_files(deep + path_separator + "*").count, 1u);
+    EXPECT_TRUE(rename_no_replace(file, moved)) << last_error().text;
+    EXPECT_EQ(read_file_bytes(moved), "result");
+    {
+        std::ifstream stream(to_fs_path(moved), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "result");
+    }
+    const std::optional<file_stamp> stamp = stamp_of(moved);
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_EQ(stamp->size, 6u);
+    EXPECT_EQ(writer_state(moved), writer_check::none);
+    EXPECT_TRUE(copy_to_new_file_durable(moved, file)) << last_error().text;
+    EXPECT_TRUE(delete_file(moved)) << last_error().text;
+    EXPECT_TRUE(delete_file(file)) << last_error().text;
+    EXPECT_FALSE(file_exists(moved));
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+        EXPECT_TRUE(RemoveDirectoryW(wide(*level).c_str())) << level->size();
+    }
 }
 
 TEST(Win32Text, AnsiCodePageRoundTrip) {

@@ -175,16 +175,22 @@ TEST_F(ScanFileWriting, MissingFolderGivesFalseAndLeavesNothing) {
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(ScanFileWriting, NoTemporaryFileGivesFalseAndWarning) {
-    test::scoped_environment missing_tmpdir("TMPDIR", temp / "missing");
-    test::scoped_environment missing_tmp("TMP", temp / "missing");
-    test::scoped_environment missing_temp("TEMP", temp / "missing");
-    scan_data record;
-    record.set_dimensions(1, 1, 1);
+TEST_F(ScanFileWriting, FailingStepKeepsTheEarlierScanAndLeavesNoTemporaryFile) {
+    // A full disk or a failing flush must never leave a partial scan where the analysis takes
+    // it, nor replace the scan that was there.
     const std::string target = out / "TRV_0001.scn";
-    EXPECT_FALSE(record.write_scan_file(target));
-    EXPECT_FALSE(platform::file_exists(target));
-    EXPECT_EQ(shown, std::vector<std::string>{"Warning - creation of temporary file failed"});
+    test::write_file(target, "earlier scan");
+    for (const platform::fault::step step :
+         {platform::fault::step::write, platform::fault::step::flush,
+          platform::fault::step::rename}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        platform::fault::inject(step);
+        EXPECT_FALSE(record_of_sample().write_scan_file(target));
+        platform::fault::clear();
+        EXPECT_EQ(test::read_file(target), "earlier scan");
+        EXPECT_EQ(out.names(), std::vector<std::string>{"TRV_0001.scn"});
+    }
+    EXPECT_TRUE(temp.names().empty()) << "the system temporary folder is not used";
 }
 
 }  // namespace

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "foundation/error.h"
+
 #include "foundation/file_utils.h"
 #include "main_window/kelvad_Unit.h"
 #include "platform/platform.h"
@@ -245,6 +249,37 @@ TEST_F(scanner_window_test, shutdown_takes_the_edited_texts_and_respects_the_fla
     config.write("orvel_scanner.ini", unsaved);
     start().FormDestroy();
     EXPECT_EQ(testing::read_file(config.path("orvel_scanner.ini")), unsaved);
+}
+
+TEST_F(scanner_window_test, shutdown_rewrite_survives_a_failing_step) {
+    // No temporary file beside the configuration (a folder the account may not write): the
+    // file is rewritten in place. A rename that fails keeps the old file whole.
+    using step = platform::fault::step;
+    const std::string before = crlf_lines({"in", "BE"});
+    const std::string after =
+        crlf_lines({"in", "BE", "False", "1", "125", "", "Insitu input path", ""});
+    const std::tuple<step, bool, std::string> cases[] = {
+        {step::write, true, after},
+        {step::rename, false, before},
+        {step::flush, true, after},
+    };
+    for (const auto& [fault, written, expected] : cases) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        config.write("orvel_scanner.ini", before);
+        Tkelvad_main& w = start();
+        platform::fault::inject(fault);
+        bool raised = false;
+        try {
+            w.FormDestroy();
+        } catch (const kelvad_error&) {
+            raised = true;
+        }
+        platform::fault::clear();
+        EXPECT_EQ(raised, !written);
+        EXPECT_EQ(testing::read_file(config.path("orvel_scanner.ini")), expected);
+        for (const auto& name : testing::files_in(config.path("")))
+            EXPECT_EQ(name.find("~kelvad-"), std::string::npos) << name;
+    }
 }
 
 TEST_F(scanner_window_test, read_only_orvel_scanner_ini_is_left_unchanged) {

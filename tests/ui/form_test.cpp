@@ -90,6 +90,10 @@ class form_test : public ::testing::Test {
 using boxes = std::vector<headless_toolkit::box>;
 using lines = std::vector<std::string>;
 
+lines lines_of(const text_list& list) {
+    return {list.lines().begin(), list.lines().end()};
+}
+
 TEST_F(form_test, error_arriving_while_the_error_box_is_open_goes_to_log_and_message_list) {
     test_form f(tk_);
     // Timer ticks keep coming while the modal box waits for the operator.
@@ -106,7 +110,7 @@ TEST_F(form_test, error_arriving_while_the_error_box_is_open_goes_to_log_and_mes
 
     EXPECT_EQ(ticks_during_box, 2);
     EXPECT_EQ(tk_.boxes, (boxes{{"first failure", "Test window"}}));
-    EXPECT_EQ(f.board.lines(), (lines{"Error: disk full", "Error: disk full"}));
+    EXPECT_EQ(lines_of(f.board), (lines{"Error: disk full", "Error: disk full"}));
     EXPECT_EQ(log_texts(), (lines{"error: first failure", "error: disk full", "error: disk full"}));
 
     // Once the box is closed, the next error opens a box again.
@@ -266,7 +270,7 @@ TEST_F(form_test, text_list_changes_line_by_line_and_message_list_lines_are_logg
     f.board.set_lines({"x", "y"});
     EXPECT_EQ(calls, (lines{"append Processed ONGQ result: a.csv", "append ---", "remove first",
                             "reset"}));
-    EXPECT_EQ(f.board.lines(), (lines{"x", "y"}));
+    EXPECT_EQ(lines_of(f.board), (lines{"x", "y"}));
     EXPECT_EQ(log_texts(), (lines{"Processed ONGQ result: a.csv", "---"}));
 }
 
@@ -281,6 +285,81 @@ TEST_F(form_test, boxes_and_questions_are_logged_and_answered) {
               (boxes{{"Use the workbook?", "Question"}, {"And again?", "Question"}}));
     EXPECT_EQ(log_texts(), (lines{"message box: Error reading password file!",
                                   "message box: Use the workbook?", "message box: And again?"}));
+}
+
+TEST_F(form_test, message_list_keeps_its_newest_lines_however_they_arrive) {
+    test_form f(tk_);
+    EXPECT_EQ(f.board.most_lines, 1000u);
+    EXPECT_EQ(f.memo.most_lines, 0u);  // any other list keeps every line
+    f.board.most_lines = 3;
+    std::vector<std::string> calls;
+    f.board.set_peer(std::make_unique<recording_peer>(calls));
+
+    // Errors that arrive while the error box is open are listed as well.
+    f.board.add("a");
+    f.board.add("b");
+    f.board.add("c");
+    tk_.while_box_open = [&] { f.show_error("disk full"); };
+    f.show_error("first failure");
+    f.board.add("d");
+    EXPECT_EQ(lines_of(f.board), (lines{"c", "Error: disk full", "d"}));
+    // The oldest line leaves the native list before the new one comes in.
+    EXPECT_EQ(calls, (lines{"append a", "append b", "append c", "remove first",
+                            "append Error: disk full", "remove first", "append d"}));
+    // Every line reaches the log, also those the list no longer holds.
+    EXPECT_EQ(log_texts(), (lines{"a", "b", "c", "error: first failure", "error: disk full", "d"}));
+
+    calls.clear();
+    f.board.set_lines({"1", "2", "3", "4", "5"});
+    EXPECT_EQ(lines_of(f.board), (lines{"3", "4", "5"}));
+    EXPECT_EQ(calls, (lines{"reset"}));
+
+    // The list without a cap keeps everything.
+    for (int i = 0; i < 1500; ++i) f.memo.add(std::to_string(i));
+    EXPECT_EQ(f.memo.count(), 1500u);
+}
+
+TEST_F(form_test, message_list_holds_its_thousand_lines_by_default) {
+    test_form f(tk_);
+    for (int i = 0; i < 2500; ++i) f.board.add("line " + std::to_string(i));
+    ASSERT_EQ(f.board.count(), 1000u);
+    EXPECT_EQ(f.board.lines().front(), "line 1500");
+    EXPECT_EQ(f.board.lines().back(), "line 2499");
+}
+
+TEST_F(form_test, box_from_a_result_file_closes_by_itself_and_says_so_in_the_log) {
+    struct case_t {
+        const char* name;
+        bool closes_by_itself;
+        int close_after_ms;
+        lines logged;
+    };
+    const std::string text = "Unexpected file structure - keyword \"stamp\" not found!";
+    const std::vector<case_t> cases = {
+        {"nobody there",
+         true,
+         60000,
+         {"message box: " + text, "message box closed by itself after 60 s: " + text}},
+        {"shorter time",
+         true,
+         5000,
+         {"message box: " + text, "message box closed by itself after 5 s: " + text}},
+        {"operator pressed OK", false, 60000, {"message box: " + text}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        close_log();
+        std::remove(log_path_.c_str());
+        open_log(log_path_, false);
+        headless_toolkit tk;
+        tk.timed_boxes_close_by_themselves = c.closes_by_itself;
+        test_form f(tk);
+        EXPECT_EQ(f.file_message_close_after_ms, 60000);
+        f.file_message_close_after_ms = c.close_after_ms;
+        f.show_file_message(text);
+        EXPECT_EQ(tk.boxes, (boxes{{text, "Test window", c.close_after_ms}}));
+        EXPECT_EQ(log_texts(), c.logged);
+    }
 }
 
 TEST_F(form_test, foundations_use_the_window_while_it_exists) {

@@ -18,6 +18,16 @@ void headless_toolkit::message_box(const std::string& text, const std::string& c
     }
 }
 
+bool headless_toolkit::timed_message_box(const std::string& text, const std::string& caption,
+                                         int close_after_ms) {
+    boxes.push_back({text, caption, close_after_ms});
+    if (while_box_open) {
+        const auto during = while_box_open;
+        during();
+    }
+    return timed_boxes_close_by_themselves;
+}
+
 bool headless_toolkit::ask_yes_no(const std::string& text, const std::string& caption) {
     questions.push_back({text, caption});
     if (answers.empty()) return false;

@@ -363,6 +363,23 @@ void qt_toolkit::message_box(const std::string& text, const std::string& caption
     box.exec();
 }
 
+bool qt_toolkit::timed_message_box(const std::string& text, const std::string& caption,
+                                   int close_after_ms) {
+    if (screenless()) return false;  // answered OK at once, as message_box is
+    QMessageBox box(QMessageBox::NoIcon, qstr(caption), qstr(text), QMessageBox::Ok,
+                    impl_->window.data());
+    bool closed_by_itself = false;
+    QTimer close_timer;
+    close_timer.setSingleShot(true);
+    QObject::connect(&close_timer, &QTimer::timeout, &box, [&box, &closed_by_itself] {
+        closed_by_itself = true;
+        box.done(QMessageBox::Ok);
+    });
+    close_timer.start(std::max(close_after_ms, 0));
+    box.exec();
+    return closed_by_itself;
+}
+
 bool qt_toolkit::ask_yes_no(const std::string& text, const std::string& caption) {
     if (screenless()) return false;
     QMessageBox box(QMessageBox::Question, qstr(caption), qstr(text),

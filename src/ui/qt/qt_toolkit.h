@@ -5,8 +5,8 @@
 // Every native widget and QTimer carries its control's name as object name.
 //
 // Under a platform without a screen ("offscreen", "minimal") nobody can answer a box: boxes
-// are not shown (the form has logged their text already), a box counts as OK and a question
-// as No.
+// are not shown (the form has logged their text already), a box counts as OK (answered at
+// once, not closed by itself) and a question as No.
 
 #include <functional>
 #include <memory>
@@ -25,6 +25,8 @@ class qt_toolkit : public toolkit {
     void realize(form& window) override;
     void form_changed(form& window) override;
     void message_box(const std::string& text, const std::string& caption) override;
+    bool timed_message_box(const std::string& text, const std::string& caption,
+                           int close_after_ms) override;
     bool ask_yes_no(const std::string& text, const std::string& caption) override;
     void set_busy_cursor(bool busy) override;
     void process_pending_events() override;

@@ -1,9 +1,11 @@
 #include "ui/win32/win32_toolkit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "ui/win32/utf16.h"
@@ -248,6 +250,54 @@ class text_list_peer : public native_peer {
     std::deque<int> lengths_;  // UTF-16 units of each line shown
 };
 
+// ---- boxes that close by themselves ----
+
+// A MessageBoxW runs its own modal loop on this thread. The box is found as it is created (a
+// CBT hook sees the first dialog the call creates, before any message of the loop can open
+// another box), and a timer of the box itself closes it with IDOK: the box's own loop
+// dispatches that timer, also while a box opened later lies on top of it.
+struct timed_box {
+    HWND box = nullptr;
+    HHOOK hook = nullptr;
+    UINT close_after_ms = 0;
+    bool closed_by_itself = false;
+};
+
+constexpr UINT_PTR timed_box_timer = 1;
+
+// The boxes of this thread that are open and wait for their time, innermost last.
+thread_local std::vector<timed_box*> timed_boxes;
+// The box whose creation the hook waits for.
+thread_local timed_box* timed_box_being_created = nullptr;
+
+bool is_dialog(HWND hwnd) {
+    wchar_t name[16] = {};
+    return GetClassNameW(hwnd, name, 16) > 0 && std::wstring_view(name) == L"#32770";
+}
+
+void CALLBACK close_timed_box(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+    KillTimer(hwnd, id);
+    for (timed_box* waiting : timed_boxes) {
+        if (waiting->box == hwnd && !waiting->closed_by_itself) {
+            waiting->closed_by_itself = true;
+            PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+    }
+}
+
+LRESULT CALLBACK find_timed_box(int code, WPARAM wparam, LPARAM lparam) {
+    timed_box* waiting = timed_box_being_created;
+    const HHOOK hook = waiting != nullptr ? waiting->hook : nullptr;
+    if (waiting != nullptr && code == HCBT_CREATEWND && waiting->box == nullptr) {
+        const HWND created = reinterpret_cast<HWND>(wparam);
+        if (is_dialog(created)) {
+            waiting->box = created;
+            SetTimer(created, timed_box_timer, waiting->close_after_ms, close_timed_box);
+        }
+    }
+    return CallNextHookEx(hook, code, wparam, lparam);
+}
+
 }  // namespace
 
 struct win32_toolkit::impl {
@@ -449,6 +499,35 @@ void win32_toolkit::form_changed(form& f) {
 
 void win32_toolkit::message_box(const std::string& text, const std::string& caption) {
     MessageBoxW(impl_->hwnd(), to_utf16(text).c_str(), to_utf16(caption).c_str(), MB_OK);
+}
+
+bool win32_toolkit::timed_message_box(const std::string& text, const std::string& caption,
+                                      int close_after_ms) {
+    const std::wstring wide_text = to_utf16(text);
+    const std::wstring wide_caption = to_utf16(caption);
+    timed_box waiting;
+    waiting.close_after_ms = static_cast<UINT>(std::max(close_after_ms, USER_TIMER_MINIMUM + 0));
+    waiting.hook = SetWindowsHookExW(WH_CBT, find_timed_box, nullptr, GetCurrentThreadId());
+    if (waiting.hook == nullptr) {
+        // Without the hook the box cannot be found: an ordinary box is better than none.
+        message_box(text, caption);
+        return false;
+    }
+    timed_box* const outer_being_created = timed_box_being_created;
+    timed_box_being_created = &waiting;
+    timed_boxes.push_back(&waiting);
+    struct restore {
+        timed_box& waiting;
+        timed_box* outer;
+        ~restore() {
+            if (waiting.hook != nullptr) UnhookWindowsHookEx(waiting.hook);
+            std::erase(timed_boxes, &waiting);
+            timed_box_being_created = outer;
+        }
+    } restore_on_exit{waiting, outer_being_created};
+
+    const int answer = MessageBoxW(impl_->hwnd(), wide_text.c_str(), wide_caption.c_str(), MB_OK);
+    return answer == IDOK && waiting.closed_by_itself;
 }
 
 bool win32_toolkit::ask_yes_no(const std::string& text, const std::string& caption) {

@@ -21,6 +21,9 @@ class win32_toolkit : public toolkit {
     void realize(form& window) override;
     void form_changed(form& window) override;
     void message_box(const std::string& text, const std::string& caption) override;
+    // A MessageBoxW that its own thread closes with IDOK when the time is up.
+    bool timed_message_box(const std::string& text, const std::string& caption,
+                           int close_after_ms) override;
     bool ask_yes_no(const std::string& text, const std::string& caption) override;
     void set_busy_cursor(bool busy) override;
     void process_pending_events() override;

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -150,6 +151,11 @@ TEST(qt_toolkit_test, boxes_are_answered_without_a_screen_and_busy_cursor_is_set
     ASSERT_TRUE(qt_toolkit::screenless());
     f.show_message("nobody can press OK");  // must return by itself
     EXPECT_FALSE(f.ask_yes_no("Use the workbook?", "Question"));
+    // Answered OK at once, not after its time: it did not close by itself.
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(tk.timed_message_box("from a result file", "Kelvad", 60000));
+    EXPECT_LT(clock.elapsed(), 1000);
 
     f.set_busy_cursor(true);
     f.set_busy_cursor(true);
@@ -157,6 +163,50 @@ TEST(qt_toolkit_test, boxes_are_answered_without_a_screen_and_busy_cursor_is_set
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     f.set_busy_cursor(false);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// On a screen (QT_QPA_PLATFORM=xcb with an X server) the box is shown and closes by itself,
+// or by a press of OK before its time.
+TEST(qt_toolkit_test, timed_box_on_a_screen_closes_by_itself_unless_somebody_presses_ok) {
+    if (qt_toolkit::screenless()) GTEST_SKIP() << "boxes are not shown without a screen";
+    struct case_t {
+        const char* name;
+        int close_after_ms;
+        int press_after_ms;  // the press after 5 s only keeps a broken box from hanging
+        bool closed_by_itself;
+    };
+    const case_t cases[] = {
+        {"nobody there", 300, 5000, true},
+        {"operator presses OK", 10000, 200, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qt_toolkit tk;
+        test_form f(tk);
+        tk.realize(f);
+        QString shown;
+        QTimer press;
+        press.setSingleShot(true);
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        press.start(c.press_after_ms);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(tk.timed_message_box("from a result file", "Kelvad", c.close_after_ms),
+                  c.closed_by_itself);
+        EXPECT_LT(clock.elapsed(), 5000);
+        if (c.closed_by_itself) {
+            EXPECT_GE(clock.elapsed(), 250);
+            EXPECT_TRUE(shown.isEmpty());
+        } else {
+            EXPECT_EQ(shown, QString("from a result file"));
+        }
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
 
 TEST(qt_toolkit_test, run_ends_on_request_close_and_calls_on_close_once) {

@@ -225,6 +225,68 @@ TEST(win32_toolkit_test, enabled_timer_ticks_through_the_message_loop) {
     EXPECT_EQ(ticks, stopped_at);
 }
 
+// The message box open on this thread (a dialog of the system's dialog class), or null.
+HWND open_box() {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            wchar_t name[16] = {};
+            GetClassNameW(hwnd, name, 16);
+            if (std::wstring(name) != L"#32770" || !IsWindowVisible(hwnd)) return TRUE;
+            *reinterpret_cast<HWND*>(param) = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// What the operator saw before pressing OK (a thread timer: the box's own loop runs it).
+std::wstring caption_when_pressed;
+void CALLBACK press_ok(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (const HWND box = open_box()) {
+        caption_when_pressed = text_of(box);
+        SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    }
+}
+
+TEST(win32_toolkit_test, timed_box_closes_by_itself_unless_somebody_presses_ok_first) {
+    struct case_t {
+        const char* name;
+        int close_after_ms;
+        UINT press_after_ms;
+        bool closed_by_itself;
+    };
+    const case_t cases[] = {
+        // The press after 5 s only keeps a box that never closes from hanging the test.
+        {"nobody there", 300, 5000, true},
+        {"operator presses OK", 10000, 200, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        win32_toolkit tk;
+        test_form f(tk);
+        REALIZE_OR_SKIP(tk, f);
+        caption_when_pressed.clear();
+        const UINT_PTR press = SetTimer(nullptr, 0, c.press_after_ms, press_ok);
+        const DWORD start = GetTickCount();
+        const bool closed_by_itself =
+            tk.timed_message_box("Unexpected file structure", "Kelvad \xc3\xa4", c.close_after_ms);
+        const DWORD elapsed = GetTickCount() - start;
+        KillTimer(nullptr, press);
+        EXPECT_EQ(closed_by_itself, c.closed_by_itself);
+        EXPECT_EQ(open_box(), nullptr);
+        if (c.closed_by_itself) {
+            EXPECT_GE(elapsed, 250u);
+            EXPECT_TRUE(caption_when_pressed.empty());  // nobody had to press
+        } else {
+            EXPECT_EQ(caption_when_pressed, L"Kelvad \u00e4");
+        }
+        EXPECT_LT(elapsed, 5000u);
+    }
+}
+
 TEST(win32_toolkit_test, busy_cursor_is_set_and_reset) {
     win32_toolkit tk;
     test_form f(tk);
