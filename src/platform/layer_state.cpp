@@ -23,12 +23,12 @@ std::atomic<int>& countdown_of(fault::step s) {
 
 namespace detail {
 
-bool failed(int code, std::string text, bool name_taken) {
+bool failed(int code, std::string text, bool name_taken, bool in_use) {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '.' ||
                              text.back() == ' ')) {
         text.pop_back();
     }
-    current_error = os_error{code, std::move(text), name_taken};
+    current_error = os_error{code, std::move(text), name_taken, in_use};
     return false;
 }
 

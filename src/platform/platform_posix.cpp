@@ -79,7 +79,8 @@ using unique_dir = std::unique_ptr<DIR, dir_closer>;
 bool failed_with(int error) {
     char buffer[256] = {};
     const char* text = error_text_of(::strerror_r(error, buffer, sizeof buffer), buffer);
-    return detail::failed(error, text, error == EEXIST || error == ENOTEMPTY);
+    return detail::failed(error, text, error == EEXIST || error == ENOTEMPTY,
+                          error == EBUSY || error == ETXTBSY);
 }
 
 // Records errno as it is now; call before anything else may change it.

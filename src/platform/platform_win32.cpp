@@ -102,7 +102,8 @@ bool failed_with(DWORD error) {
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                        0, text, static_cast<DWORD>(std::size(text)), nullptr);
     return detail::failed(static_cast<int>(error), narrow(std::wstring_view(text, length)),
-                          error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+                          error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS,
+                          error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
 }
 
 // Records GetLastError() as it is now; call before anything else may change it.
