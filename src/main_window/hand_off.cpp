@@ -27,9 +27,7 @@ Tkelvad_main::file_watch& Tkelvad_main::watch_of_current_file() {
     return watch;
 }
 
-void Tkelvad_main::note_reason(file_watch& watch, const std::string& path,
-                               const std::string& reason, bool delayed) {
-    (void)path;
+void Tkelvad_main::note_reason(file_watch& watch, const std::string& reason, bool delayed) {
     const std::int64_t now = platform::utc_now_ns();
     if (watch.reason != reason) {
         watch.reason = reason;
@@ -50,7 +48,9 @@ void Tkelvad_main::clear_reason(file_watch& watch, const std::string& path) {
 
 bool Tkelvad_main::claim_transfer_folder() {
     const std::string lock_path = input_path + transfer_lock_file_name;
-    if (serve_lock_.held() && serve_lock_.path() == lock_path) return true;
+    // A lock on a file that is gone (the folder was removed and made anew) guards nothing.
+    if (serve_lock_.held() && serve_lock_.path() == lock_path && platform::stamp_of(lock_path))
+        return true;
     serve_lock_ = platform::folder_lock();  // the folder changed: the old one is free again
     platform::folder_lock lock = platform::folder_lock::try_take(lock_path);
     const std::string folder = without_trailing_separator(input_path);
@@ -169,7 +169,7 @@ void Tkelvad_main::finish_input(std::vector<std::string> success_lines) {
     watch.pending = file_watch::pending_step::delete_input;
     watch.pending_stamp = platform::stamp_of(path).value_or(platform::file_stamp{});
     watch.lines_after_delete = std::move(success_lines);
-    note_reason(watch, path,
+    note_reason(watch,
                 "Error: " + path + " cannot be deleted - " + why +
                     " - its data is converted; it is only deleted, not converted again",
                 false);
@@ -207,7 +207,7 @@ void Tkelvad_main::move_to_failed(const std::string& reason) {
     file_watch& watch = watch_of_current_file();
     watch.pending = file_watch::pending_step::move_to_failed;
     watch.pending_stamp = platform::stamp_of(source).value_or(platform::file_stamp{});
-    note_reason(watch, source, "Error: " + source + " cannot be moved to failed - " + why, false);
+    note_reason(watch, "Error: " + source + " cannot be moved to failed - " + why, false);
 }
 
 void Tkelvad_main::clean_up_after_crash() {

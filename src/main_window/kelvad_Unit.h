@@ -85,8 +85,7 @@ class Tkelvad_main : public TFS_scanner_main {
     std::string current_product_folder() const;
     file_watch& watch_of_current_file();
     // Reports a reason once; with `delayed` only when it has lasted waiting_report_after_ms.
-    void note_reason(file_watch& watch, const std::string& path, const std::string& reason,
-                     bool delayed);
+    void note_reason(file_watch& watch, const std::string& reason, bool delayed);
     void clear_reason(file_watch& watch, const std::string& path);
     // Takes the transfer folder's lock; false when another scanner serves it.
     bool claim_transfer_folder();

@@ -192,16 +192,16 @@ bool Tkelvad_main::file_is_ready(const std::string& path) {
         // Windows refuses the rename of a file that a writer holds without delete sharing; a
         // refusal for any other reason (no right to change the folder) will not pass.
         if (test.rename_error.in_use || test.rename_error.code == 0)
-            note_reason(watch, path, "waiting: " + path + " is open in another program", true);
+            note_reason(watch, "waiting: " + path + " is open in another program", true);
         else
-            note_reason(watch, path,
-                        "Error: " + path + " cannot be deleted - " + test.rename_error.text, false);
+            note_reason(watch, "Error: " + path + " cannot be deleted - " + test.rename_error.text,
+                        false);
         watch.last_stamp = stamp;
         return false;
     }
     if (test.writer == platform::writer_check::writer) {
         file_busy = true;
-        note_reason(watch, path, "waiting: " + path + " is open in another program", true);
+        note_reason(watch, "waiting: " + path + " is open in another program", true);
         watch.last_stamp = stamp;
         return false;
     }
@@ -212,14 +212,13 @@ bool Tkelvad_main::file_is_ready(const std::string& path) {
     const bool unchanged = watch.last_stamp && *watch.last_stamp == *stamp;
     watch.last_stamp = stamp;
     if (!(age > minimum_file_age)) {
-        note_reason(watch, path, "waiting: " + path + " is not older than the minimum file age",
-                    true);
+        note_reason(watch, "waiting: " + path + " is not older than the minimum file age", true);
         return false;
     }
     // Where the system cannot tell whether someone writes (a file of another account, a
     // network share), only a file that has not changed since the last look is taken.
     if (test.writer == platform::writer_check::unknown && !unchanged) {
-        note_reason(watch, path, "waiting: " + path + " is still being written", true);
+        note_reason(watch, "waiting: " + path + " is still being written", true);
         return false;
     }
     return true;
