@@ -75,19 +75,6 @@ placement put_in_place(const std::string& target, std::string_view bytes, bool r
     return finish_placement(std::move(result), target, bytes.size(), replace);
 }
 
-placement copy_in_place(const std::string& source, const std::string& target, bool replace) {
-    placement result;
-    const std::optional<platform::file_stamp> original = platform::stamp_of(source);
-    result.temporary = own_temp_name(folder_of(target));
-    if (!original || !platform::copy_to_new_file_durable(source, result.temporary)) {
-        result.failed_step = placement_step::temporary_file;
-        result.reason = original ? platform::last_error().text : "the source file is gone";
-        platform::delete_file(result.temporary);
-        return result;
-    }
-    return finish_placement(std::move(result), target, original->size, replace);
-}
-
 bool move_durably(const std::string& from, const std::string& to, std::string* reason) {
     if (!platform::rename_no_replace(from, to)) {
         if (reason) *reason = platform::last_error().text;

@@ -28,8 +28,6 @@ struct placement {
 // file (or a link) under the target's name is replaced, never followed; without, an existing
 // name is left alone and reported as taken. On failure nothing new remains under either name.
 placement put_in_place(const std::string& target, std::string_view bytes, bool replace);
-// The same with the bytes of another file, copied whole.
-placement copy_in_place(const std::string& source, const std::string& target, bool replace);
 
 // Moves a file into another folder of the same disk under a name that is not taken, flushing
 // both folders; false with the system's reason when it cannot.

@@ -22,9 +22,12 @@ std::string without_trailing_separator(std::string folder) {
 }  // namespace
 
 Tkelvad_main::file_watch& Tkelvad_main::watch_of_current_file() {
-    file_watch& watch = watches_[input_file_path()];
-    watch.seen = true;
-    return watch;
+    return watches_[input_file_path()];
+}
+
+void Tkelvad_main::report_end_of_file() {
+    report("_________________");
+    report("");
 }
 
 void Tkelvad_main::note_reason(file_watch& watch, const std::string& reason, bool delayed) {
@@ -119,8 +122,7 @@ bool Tkelvad_main::retry_pending_step() {
         watch.pending = file_watch::pending_step::none;
     }
     clear_reason(watch, path);
-    report("_________________");
-    report("");
+    report_end_of_file();
     return true;
 }
 
@@ -160,14 +162,17 @@ bool Tkelvad_main::archive_input_file(const std::string& scan_file) {
 void Tkelvad_main::finish_input(std::vector<std::string> success_lines) {
     const std::string path = input_file_path();
     std::string why;
-    if (delete_durably(path, &why) || !platform::stamp_of(path)) {
+    const bool deleted = delete_durably(path, &why);
+    const std::optional<platform::file_stamp> stamp =
+        deleted ? std::nullopt : platform::stamp_of(path);
+    if (!stamp) {
         for (const std::string& line : success_lines) report(line);
         return;
     }
     // Converted but still there: it must not be converted a second time, only deleted.
     file_watch& watch = watch_of_current_file();
     watch.pending = file_watch::pending_step::delete_input;
-    watch.pending_stamp = platform::stamp_of(path).value_or(platform::file_stamp{});
+    watch.pending_stamp = *stamp;
     watch.lines_after_delete = std::move(success_lines);
     note_reason(watch,
                 "Error: " + path + " cannot be deleted - " + why +
@@ -201,18 +206,18 @@ bool Tkelvad_main::try_move_to_failed(std::string& why) {
 void Tkelvad_main::move_to_failed(const std::string& reason) {
     report(reason);
     const std::string source = input_file_path();
-    if (!platform::stamp_of(source)) return;  // gone already
+    const std::optional<platform::file_stamp> stamp = platform::stamp_of(source);
+    if (!stamp) return;  // gone already
     std::string why;
     if (try_move_to_failed(why)) return;
     file_watch& watch = watch_of_current_file();
     watch.pending = file_watch::pending_step::move_to_failed;
-    watch.pending_stamp = platform::stamp_of(source).value_or(platform::file_stamp{});
+    watch.pending_stamp = *stamp;
     note_reason(watch, "Error: " + source + " cannot be moved to failed - " + why, false);
 }
 
 void Tkelvad_main::clean_up_after_crash() {
     if (input_path.size() > 1 && platform::folder_exists(input_path)) {
-        restore_stranded_free_tests();
         remove_stranded_temp_files(input_path);
         remove_stranded_temp_files(input_path + "failed");
     }

@@ -45,13 +45,13 @@ class Tkelvad_main : public TFS_scanner_main {
     // Writes the xy file into the folder; the text to report: the file's path or an error.
     std::string write_xy_file(const std::string& plate_name, const std::string& folder,
                               const std::string& wavelength_line, const std::string& value_line,
-                              xy_outcome* outcome = nullptr, std::string* reason = nullptr);
+                              xy_outcome* outcome = nullptr);
 
     // Appends one line to the message list (whose lines also go to the log).
     void report(const std::string& line);
 
-    // Puts back the result files that a crash left under their readiness-test name and removes
-    // the program's own temporary files that no running import owns.
+    // Removes the program's own temporary files that a crash left and no running import owns.
+    // (Result files left under their readiness-test name are put back at every tick.)
     void clean_up_after_crash();
 
     // How long a result file may wait (still written, held open) before that is reported: a
@@ -84,6 +84,8 @@ class Tkelvad_main : public TFS_scanner_main {
     std::string input_file_path() const;
     std::string current_product_folder() const;
     file_watch& watch_of_current_file();
+    // The separator that ends the messages of one file.
+    void report_end_of_file();
     // Reports a reason once; with `delayed` only when it has lasted waiting_report_after_ms.
     void note_reason(file_watch& watch, const std::string& reason, bool delayed);
     void clear_reason(file_watch& watch, const std::string& path);

@@ -52,13 +52,11 @@ std::string xy_text(std::string_view wavelengths, std::string_view values) {
 
 std::string Tkelvad_main::write_xy_file(const std::string& plate_name, const std::string& folder,
                                         const std::string& wavelength_line,
-                                        const std::string& value_line, xy_outcome* outcome,
-                                        std::string* reason) {
+                                        const std::string& value_line, xy_outcome* outcome) {
     const std::string target = folder + sep + plate_name + "___T.xy";
     // Never replaces: an earlier xy file of the plate that ORVEL has not taken yet stays.
     const placement placed =
         put_in_place(target, platform::utf8_to_ansi(xy_text(wavelength_line, value_line)), false);
-    if (reason) *reason = placed.reason;
     const auto finish = [outcome](xy_outcome result, std::string text) {
         if (outcome) *outcome = result;
         return text;

@@ -20,7 +20,6 @@ namespace {
 
 constexpr char sep = platform::path_separator;
 constexpr int most_passes_per_tick = 31;
-constexpr std::size_t most_message_lines = 1000;
 // A traverse result of this size would describe a scan far past the largest scan file; it is
 // refused before it is read.
 constexpr std::uint64_t largest_result_file = 1ull << 30;
@@ -180,7 +179,6 @@ void Tkelvad_main::timer_action() {
 
 bool Tkelvad_main::file_is_ready(const std::string& path) {
     file_watch& watch = watches_[path];
-    watch.seen = true;
     file_busy = false;
     const std::optional<platform::file_stamp> stamp = platform::stamp_of(path);
     if (!stamp) return false;  // gone meanwhile
@@ -255,9 +253,8 @@ void Tkelvad_main::handle_result_file() {
     }
     input_bytes_.clear();
     input_bytes_.shrink_to_fit();
-    report("_________________");
-    report("");
-    while (Message_board.count() > most_message_lines) Message_board.delete_first();
+    // The message list keeps its last 1000 lines by itself, however the lines come.
+    report_end_of_file();
 }
 
 void Tkelvad_main::discard_unknown_file() {
@@ -268,7 +265,8 @@ void Tkelvad_main::discard_unknown_file() {
 
 bool Tkelvad_main::load_input() {
     const std::string path = input_file_path();
-    const std::optional<platform::file_stamp> stamp = platform::stamp_of(path);
+    // The readiness test has just looked at the file; no writer has changed it since.
+    const std::optional<platform::file_stamp>& stamp = watch_of_current_file().last_stamp;
     if (stamp && stamp->size > largest_result_file) {
         move_to_failed("Error: " + current_file_name + " is too large to convert (" +
                        std::to_string(stamp->size) + " bytes)");

@@ -13,7 +13,7 @@ thread_local os_error current_error;
 
 // Calls of each step still to pass before the chosen one fails; 0 = no fault pending. Shared
 // by all threads, so that a test can arm a fault for work that a worker thread does.
-std::atomic<int> fault_countdown[4];
+std::atomic<int> fault_countdown[3];
 
 std::atomic<int>& countdown_of(fault::step s) {
     return fault_countdown[static_cast<int>(s)];

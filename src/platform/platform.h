@@ -93,8 +93,6 @@ std::int64_t utc_now_ns();
 // followed), writes every byte, flushes the file to the disk (fsync / FlushFileBuffers) and
 // closes it.
 bool write_new_file_durable(const std::string& path, std::string_view bytes);
-// Copies `from` into a new file `to` (fails when anything is there), flushed to the disk.
-bool copy_to_new_file_durable(const std::string& from, const std::string& to);
 // Rewrites an existing file in place (truncated, written, flushed): for a file whose folder
 // admits no new file.
 bool overwrite_file_durable(const std::string& path, std::string_view bytes);
@@ -114,10 +112,10 @@ os_error last_error();
 
 // Test seam for faults that no real file system shows on demand: the n-th next call (1 = the
 // next) of the step fails as if the disk were full. `write` covers write_new_file_durable and
-// overwrite_file_durable, `copy` copy_to_new_file_durable, `flush` the flush inside those and
-// flush_folder, `rename` rename_no_replace and replace_file.
+// overwrite_file_durable, `flush` the flush inside those and flush_folder, `rename`
+// rename_no_replace and replace_file.
 namespace fault {
-enum class step { write, copy, flush, rename };
+enum class step { write, flush, rename };
 void inject(step s, int nth = 1);
 void clear();
 }  // namespace fault

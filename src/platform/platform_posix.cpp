@@ -530,20 +530,6 @@ bool write_new_file_durable(const std::string& path, std::string_view bytes) {
     return file.finish();
 }
 
-bool copy_to_new_file_durable(const std::string& from, const std::string& to) {
-    const unique_fd source = open_fd(from, O_RDONLY | O_NONBLOCK);
-    if (!source.valid()) return failed_errno();
-    struct stat source_stat {};
-    if (::fstat(source.get(), &source_stat) != 0) return failed_errno();
-    if (!S_ISREG(source_stat.st_mode)) return failed_not_plain(source_stat);
-
-    new_file file(to);
-    if (!file.created()) return false;
-    if (detail::fault_due(fault::step::copy)) return file.abandon(ENOSPC);
-    if (!copy_all(source.get(), file.fd())) return file.abandon(errno);
-    return file.finish();
-}
-
 bool overwrite_file_durable(const std::string& path, std::string_view bytes) {
     // O_NOFOLLOW: a link put in the file's place must not redirect the write elsewhere.
     unique_fd fd = open_fd(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW);

@@ -198,18 +198,6 @@ bool write_all(HANDLE file, const char* data, std::size_t size) {
     return true;
 }
 
-// Copies everything from `from` to `to`; GetLastError() tells why when it fails.
-bool copy_all(HANDLE from, HANDLE to) {
-    static constexpr DWORD buffer_size = 65536;
-    std::string buffer(buffer_size, '\0');
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(from, buffer.data(), buffer_size, &got, nullptr)) return false;
-        if (got == 0) return true;
-        if (!write_all(to, buffer.data(), got)) return false;
-    }
-}
-
 // FlushFileBuffers, or the fault seam's "disk full" in its place.
 bool flush_file(HANDLE file) {
     if (detail::fault_due(fault::step::flush)) {
@@ -393,21 +381,6 @@ bool write_new_file_durable(const std::string& path, std::string_view bytes) {
     if (!file.created()) return false;
     if (detail::fault_due(fault::step::write)) return file.abandon(ERROR_DISK_FULL);
     if (!write_all(file.handle(), bytes.data(), bytes.size())) return file.abandon(GetLastError());
-    return file.finish();
-}
-
-bool copy_to_new_file_durable(const std::string& from, const std::string& to) {
-    // Full sharing: the source may be a result file that its writer still has open.
-    const unique_file source(CreateFileW(sys_path(from).c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!source.valid()) return failed_last();
-    if (GetFileType(source.get()) != FILE_TYPE_DISK) return failed_with(ERROR_INVALID_FUNCTION);
-
-    new_file file(to);
-    if (!file.created()) return false;
-    if (detail::fault_due(fault::step::copy)) return file.abandon(ERROR_DISK_FULL);
-    if (!copy_all(source.get(), file.handle())) return file.abandon(GetLastError());
     return file.finish();
 }
 

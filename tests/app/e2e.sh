@@ -7,7 +7,7 @@ set -u
 target=$1 program=$2 samples=$3
 work=$(mktemp -d /tmp/kelvad-e2e.XXXXXX)
 pid=
-checks=0 failures=0
+source "$(dirname "$0")/checks.sh"
 
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
@@ -15,32 +15,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "ok    $what"
-  else
-    echo "FAIL  $what"
-    failures=$((failures + 1))
-  fi
-}
-
-wait_for() {  # wait_for <seconds> <command...>
-  local deadline=$((SECONDS + $1))
-  shift
-  while ! "$@"; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.2
-  done
-}
-
 # Paths as the program sees them.
 if [ "$target" = windows ]; then
   native() { printf 'Z:%s' "${1//\//\\}"; }
   wine=/usr/lib/wine/wine64
-  user_data=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming 2>/dev/null | grep -v /Public/ | head -n 1)
+  user_data=$(wine_roaming_folder)
   [ -n "$user_data" ] || { echo "no Wine user data folder in $WINEPREFIX"; exit 1; }
   user_data=$user_data/Kelvad
   exe=Kelvad.exe

@@ -8,24 +8,12 @@ set -u
 target=$1 program=$2
 work=$(mktemp -d /tmp/kelvad-startup-failure.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-checks=0 failures=0
-
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "ok    $what"
-  else
-    echo "FAIL  $what"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 mkdir -p "$work/bin"
 if [ "$target" = windows ]; then
   # Without an X display Wine cannot create the window.
-  user_data=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming 2>/dev/null | grep -v /Public/ | head -n 1)
+  user_data=$(wine_roaming_folder)
   [ -n "$user_data" ] || { echo "no Wine user data folder in $WINEPREFIX"; exit 1; }
   log=$user_data/Kelvad/Kelvad.log
   rm -f "$log"

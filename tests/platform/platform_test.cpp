@@ -212,7 +212,7 @@ struct fault_guard {
     ~fault_guard() { fault::clear(); }
 };
 
-// Each case starts from a folder holding "old.csv" ("old") and "source.csv" (the copy source);
+// Each case starts from a folder holding "old.csv" ("old") and "source.csv" (a second file);
 // the folder afterwards must hold exactly `after`: a failing call leaves nothing behind and
 // changes nothing.
 TEST(PlatformDurable, WritesSucceedWholeOrFailLeavingNothing) {
@@ -238,11 +238,6 @@ TEST(PlatformDurable, WritesSucceedWholeOrFailLeavingNothing) {
         {"new empty file",
          [](const scratch_folder& f) { return write_new_file_durable(f / "new.csv", ""); }, true,
          false, with({{"new.csv", ""}})},
-        {"copy to a new file",
-         [](const scratch_folder& f) {
-             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
-         },
-         true, false, with({{"new.csv", payload}})},
         {"overwrite in place",
          [](const scratch_folder& f) { return overwrite_file_durable(f / "old.csv", "ne"); },
          true,
@@ -258,26 +253,6 @@ TEST(PlatformDurable, WritesSucceedWholeOrFailLeavingNothing) {
         {"new file over an existing one",
          [](const scratch_folder& f) { return write_new_file_durable(f / "old.csv", "new"); },
          false, true, untouched},
-        {"copy over an existing file",
-         [](const scratch_folder& f) {
-             return copy_to_new_file_durable(f / "source.csv", f / "old.csv");
-         },
-         false, true, untouched},
-        {"copy onto itself",
-         [](const scratch_folder& f) {
-             return copy_to_new_file_durable(f / "source.csv", f / "source.csv");
-         },
-         false, true, untouched},
-        {"copy of a folder",
-         [](const scratch_folder& f) {
-             return create_folder(f / "sub") && copy_to_new_file_durable(f / "sub", f / "new.csv");
-         },
-         false, false, with({{"sub", "<folder>"}})},
-        {"copy of a missing file",
-         [](const scratch_folder& f) {
-             return copy_to_new_file_durable(f / "missing.csv", f / "new.csv");
-         },
-         false, false, untouched},
         {"overwrite of a missing file",
          [](const scratch_folder& f) { return overwrite_file_durable(f / "missing.csv", "x"); },
          false, false, untouched},
@@ -291,18 +266,6 @@ TEST(PlatformDurable, WritesSucceedWholeOrFailLeavingNothing) {
          [&](const scratch_folder& f) {
              fault::inject(step::flush);
              return write_new_file_durable(f / "new.csv", payload);
-         },
-         false, false, untouched},
-        {"copy fault",
-         [](const scratch_folder& f) {
-             fault::inject(step::copy);
-             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
-         },
-         false, false, untouched},
-        {"flush fault in a copy",
-         [](const scratch_folder& f) {
-             fault::inject(step::flush);
-             return copy_to_new_file_durable(f / "source.csv", f / "new.csv");
          },
          false, false, untouched},
         {"write fault in an overwrite",

@@ -208,7 +208,7 @@ TEST(Win32Files, FolderBeyondMaxPathWorksThroughEveryCall) {
     ASSERT_TRUE(stamp.has_value());
     EXPECT_EQ(stamp->size, 6u);
     EXPECT_EQ(writer_state(moved), writer_check::none);
-    EXPECT_TRUE(copy_to_new_file_durable(moved, file)) << last_error().text;
+    EXPECT_TRUE(write_new_file_durable(file, "result")) << last_error().text;
     EXPECT_TRUE(delete_file(moved)) << last_error().text;
     EXPECT_TRUE(delete_file(file)) << last_error().text;
     EXPECT_FALSE(file_exists(moved));
