@@ -22,7 +22,8 @@ std::string without_trailing_separator(std::string folder) {
 }  // namespace
 
 Tkelvad_main::file_watch& Tkelvad_main::watch_of_current_file() {
-    return watches_[input_file_path()];
+    if (watched_folder_ != input_path) forget_files_gone({});
+    return watches_[current_file_name];
 }
 
 void Tkelvad_main::report_end_of_file() {
@@ -65,6 +66,7 @@ bool Tkelvad_main::claim_transfer_folder() {
             if (took_over) report("this Kelvad now serves " + folder);
             // The folder is ours: what an earlier scanner of it left behind can go.
             clean_up_after_crash();
+            restore_stranded_free_tests();
             return true;
         }
         case platform::folder_lock::state::held_elsewhere: {
@@ -90,6 +92,7 @@ bool Tkelvad_main::claim_transfer_folder() {
 }
 
 void Tkelvad_main::restore_stranded_free_tests() {
+    stranded_free_test_ = false;
     for (const std::string& name : platform::list_plain_files(input_path + "*.kelvad-free")) {
         const std::optional<std::string> original = original_of_free_test_name(name);
         if (!original) continue;
@@ -101,7 +104,7 @@ void Tkelvad_main::restore_stranded_free_tests() {
 
 bool Tkelvad_main::retry_pending_step() {
     const std::string path = input_file_path();
-    const auto found = watches_.find(path);
+    const auto found = watches_.find(current_file_name);
     if (found == watches_.end()) return false;
     file_watch& watch = found->second;
     if (watch.pending == file_watch::pending_step::none) return false;

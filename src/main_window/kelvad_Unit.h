@@ -91,7 +91,11 @@ class Tkelvad_main : public TFS_scanner_main {
     void clear_reason(file_watch& watch, const std::string& path);
     // Takes the transfer folder's lock; false when another scanner serves it.
     bool claim_transfer_folder();
+    // Puts files left under their readiness-test name back: when the folder is taken, and
+    // after a test of this program could not rename a file back.
     void restore_stranded_free_tests();
+    // Drops what the cycle knew of files no longer listed (and all of another folder).
+    void forget_files_gone(const std::vector<std::string>& names);
     // A step left from an earlier tick (delete, move to failed) is tried again; true when the
     // file had one, so that it is not converted a second time.
     bool retry_pending_step();
@@ -108,7 +112,9 @@ class Tkelvad_main : public TFS_scanner_main {
     void move_to_failed(const std::string& reason);
     bool try_move_to_failed(std::string& why);
 
-    std::map<std::string, file_watch> watches_;
+    std::map<std::string, file_watch, std::less<>> watches_;  // by file name
+    std::string watched_folder_;                                // the folder they belong to
+    bool stranded_free_test_ = false;
     platform::folder_lock serve_lock_;
     std::string input_bytes_;
     std::string waiting_for_;     // the folder another scanner serves, as reported

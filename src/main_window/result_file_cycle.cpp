@@ -128,36 +128,24 @@ void Tkelvad_main::timer_action() {
     if (input_path.size() == 1 && input_path[0] == sep) return;
     if (!platform::folder_exists(input_path)) return;
     if (!claim_transfer_folder()) return;
-    restore_stranded_free_tests();
+    if (stranded_free_test_) restore_stranded_free_tests();
     if (!platform::folder_exists(total_output_path)) return;
 
-    // One listing a tick. A file that is not ready is passed over, so that one stuck file
-    // never holds back the files behind it.
-    const std::vector<std::string> names = platform::list_plain_files(input_path + file_mask);
-    for (auto& [path, watch] : watches_) watch.seen = false;
-    for (const std::string& name : names) {
-        const auto found = watches_.find(input_path + sep + name);
-        if (found != watches_.end()) found->second.seen = true;
-    }
-    for (auto it = watches_.begin(); it != watches_.end();) {
-        if (it->second.seen) {
-            ++it;
-            continue;
-        }
-        // Gone from the folder: whatever was waiting is over.
-        if (it->second.reported) report("resolved: " + it->first);
-        it = watches_.erase(it);
-    }
-    if (names.empty()) {
+    // One listing a tick, put in order only as far as files are taken: a backlog of many
+    // thousand files costs the tick no more than listing them. A file that is not ready is
+    // passed over, so that one stuck file never holds back the files behind it.
+    platform::file_listing listing(input_path + file_mask);
+    forget_files_gone(listing.names());
+    if (listing.size() == 0) {
         action_label.set_text("No files to process ...");
         return;
     }
-    action_label.set_text("Number of files to process: " + std::to_string(names.size()));
+    action_label.set_text("Number of files to process: " + std::to_string(listing.size()));
     Timer1.set_enabled(false);
 
     int taken = 0;
-    for (const std::string& name : names) {
-        if (taken >= most_passes_per_tick) break;
+    std::string name;
+    while (taken < most_passes_per_tick && listing.next(name)) {
         current_file_name = name;
         action_label.set_text(current_file_name);
         const std::string path = input_file_path();
@@ -177,15 +165,43 @@ void Tkelvad_main::timer_action() {
     }
 }
 
+void Tkelvad_main::forget_files_gone(const std::vector<std::string>& names) {
+    // The watches belong to one transfer folder; a new folder starts with none.
+    if (watched_folder_ != input_path) {
+        for (const auto& [name, watch] : watches_)
+            if (watch.reported) report("resolved: " + watched_folder_ + sep + name);
+        watches_.clear();
+        watched_folder_ = input_path;
+    }
+    if (watches_.empty()) return;
+    for (auto& [name, watch] : watches_) watch.seen = false;
+    for (const std::string& name : names) {
+        const auto found = watches_.find(name);
+        if (found != watches_.end()) found->second.seen = true;
+    }
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        if (it->second.seen) {
+            ++it;
+            continue;
+        }
+        // Gone from the folder: whatever was waiting is over.
+        if (it->second.reported) report("resolved: " + input_path + sep + it->first);
+        it = watches_.erase(it);
+    }
+}
+
 bool Tkelvad_main::file_is_ready(const std::string& path) {
-    file_watch& watch = watches_[path];
+    file_watch& watch = watch_of_current_file();
     file_busy = false;
     const std::optional<platform::file_stamp> stamp = platform::stamp_of(path);
     if (!stamp) return false;  // gone meanwhile
 
     const free_test test = test_file_free(path);
     if (!test.renamed) {
-        if (!test.stranded_as.empty()) return false;  // the next tick gives it its name back
+        if (!test.stranded_as.empty()) {
+            stranded_free_test_ = true;  // the next tick gives it its name back
+            return false;
+        }
         file_busy = true;
         // Windows refuses the rename of a file that a writer holds without delete sharing; a
         // refusal for any other reason (no right to change the folder) will not pass.

@@ -159,6 +159,23 @@ bool name_fits(const std::string& folder, const std::string& name);
 // find_entries.
 std::vector<std::string> list_plain_files(const std::string& pattern);
 
+// The plain files of a folder that match a mask, listed once and handed out one at a time in
+// the order of find_entries. Only what is handed out is put in order, so that taking the first
+// few files of a backlog of a hundred thousand costs one listing and little more.
+class file_listing {
+  public:
+    explicit file_listing(const std::string& pattern);
+    std::size_t size() const { return names_.size(); }
+    // Every name, in no particular order.
+    const std::vector<std::string>& names() const { return names_; }
+    // The next name in order; false when all have been handed out.
+    bool next(std::string& name);
+
+  private:
+    std::vector<std::string> names_;
+    std::vector<std::uint32_t> pending_;  // indices into names_ not handed out yet
+};
+
 // Whole-file access in binary. Reading shares the file with other readers and writers.
 std::optional<std::string> read_file_bytes(const std::string& path);
 // Creates or truncates the file; true only when every byte was written and the file closed.

@@ -643,6 +643,27 @@ std::vector<std::string> list_plain_files(const std::string& pattern) {
     return names;
 }
 
+// The smallest name first: a heap of indices, made in linear time, gives each next name in a
+// logarithmic step instead of sorting the whole folder.
+file_listing::file_listing(const std::string& pattern) {
+    for_each_plain_file(pattern, [&](std::string_view name) { names_.emplace_back(name); });
+    pending_.resize(names_.size());
+    for (std::uint32_t i = 0; i < pending_.size(); ++i) pending_[i] = i;
+    std::make_heap(pending_.begin(), pending_.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return names_[b] < names_[a];
+    });
+}
+
+bool file_listing::next(std::string& name) {
+    if (pending_.empty()) return false;
+    std::pop_heap(pending_.begin(), pending_.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return names_[b] < names_[a];
+    });
+    name = names_[pending_.back()];
+    pending_.pop_back();
+    return true;
+}
+
 std::optional<std::string> read_file_bytes(const std::string& path) {
     const unique_fd fd = open_fd(path, O_RDONLY | O_NONBLOCK);
     if (!fd.valid()) {

@@ -297,6 +297,21 @@ std::vector<std::string> list_plain_files(const std::string& pattern) {
     return names;
 }
 
+// The file system's own order is the listing order: nothing to sort.
+file_listing::file_listing(const std::string& pattern) {
+    for_each_plain_file(pattern, [&](const wchar_t* name) { names_.push_back(narrow(name)); });
+    pending_.reserve(names_.size());
+    for (std::uint32_t i = static_cast<std::uint32_t>(names_.size()); i > 0; --i)
+        pending_.push_back(i - 1);
+}
+
+bool file_listing::next(std::string& name) {
+    if (pending_.empty()) return false;
+    name = names_[pending_.back()];
+    pending_.pop_back();
+    return true;
+}
+
 bool file_exists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(sys_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
