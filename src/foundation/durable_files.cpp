@@ -28,10 +28,9 @@ std::string file_name_part(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// The last steps, common to writing and copying: the size that reached the disk, then the
-// rename and the flush of the folder that makes the new name last.
-placement finish_placement(placement result, const std::string& target, std::uint64_t size,
-                           bool replace) {
+// The size that reached the disk, then the rename to the final name.
+placement rename_into_place(placement result, const std::string& target, std::uint64_t size,
+                            bool replace) {
     const auto fail = [&](placement_step step, std::string reason) {
         platform::delete_file(result.temporary);
         result.failed_step = step;
@@ -52,12 +51,6 @@ placement finish_placement(placement result, const std::string& target, std::uin
         return fail(placement_step::rename, error.text);
     }
     result.placed = true;
-    if (!platform::flush_folder(folder_of(target))) {
-        // The file is complete under its final name; only its lasting through a power loss
-        // is in doubt. Said, but the data is where it belongs.
-        result.failed_step = placement_step::folder_flush;
-        result.reason = platform::last_error().text;
-    }
     return result;
 }
 
@@ -72,7 +65,64 @@ placement put_in_place(const std::string& target, std::string_view bytes, bool r
         platform::delete_file(result.temporary);
         return result;
     }
-    return finish_placement(std::move(result), target, bytes.size(), replace);
+    result = rename_into_place(std::move(result), target, bytes.size(), replace);
+    if (result.placed && !platform::flush_folder(folder_of(target))) {
+        // The file is complete under its final name; only its lasting through a power loss
+        // is in doubt. Said, but the data is where it belongs.
+        result.failed_step = placement_step::folder_flush;
+        result.reason = platform::last_error().text;
+    }
+    return result;
+}
+
+staged_output stage_output(const std::string& target, std::string_view bytes, bool replace) {
+    staged_output output;
+    output.target = target;
+    output.temporary = own_temp_name(folder_of(target));
+    output.size = bytes.size();
+    output.replace = replace;
+    output.written = platform::write_new_file(output.temporary, bytes);
+    if (!output.written) {
+        output.failed_step = placement_step::temporary_file;
+        output.reason = platform::last_error().text;
+    }
+    return output;
+}
+
+void flush_staged(const std::vector<staged_output*>& outputs) {
+    std::vector<std::string> temporaries;
+    for (const staged_output* output : outputs)
+        if (output->written) temporaries.push_back(output->temporary);
+    if (temporaries.empty() || platform::flush_files(temporaries)) return;
+    const std::string reason = platform::last_error().text;
+    for (staged_output* output : outputs) {
+        if (!output->written) continue;
+        discard_staged(*output);
+        output->failed_step = placement_step::flush;
+        output->reason = reason;
+    }
+}
+
+placement place_staged(staged_output& output) {
+    placement result;
+    result.temporary = output.temporary;
+    if (!output.written) {
+        result.failed_step = output.failed_step;
+        result.reason = output.reason;
+        return result;
+    }
+    output.written = false;  // the temporary name is gone either way
+    return rename_into_place(std::move(result), output.target, output.size, output.replace);
+}
+
+void discard_staged(staged_output& output) {
+    if (!output.written) return;
+    platform::delete_file(output.temporary);
+    output.written = false;
+}
+
+std::string folder_of_path(const std::string& path) {
+    return folder_of(path);
 }
 
 bool move_durably(const std::string& from, const std::string& to, std::string* reason) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvad {
 
@@ -28,6 +29,30 @@ struct placement {
 // file (or a link) under the target's name is replaced, never followed; without, an existing
 // name is left alone and reported as taken. On failure nothing new remains under either name.
 placement put_in_place(const std::string& target, std::string_view bytes, bool replace);
+
+// An output of a group whose data goes to the disk in one flush: written whole under its
+// temporary name beside its target now, flushed with the others by flush_staged, then renamed
+// by place_staged. The caller flushes each folder once after all the renames into it.
+struct staged_output {
+    std::string target;
+    std::string temporary;
+    std::uint64_t size = 0;
+    bool replace = false;
+    bool written = false;  // the temporary file is there and holds every byte
+    placement_step failed_step = placement_step::none;
+    std::string reason;  // why it was not written, or why its flush failed
+};
+staged_output stage_output(const std::string& target, std::string_view bytes, bool replace);
+// Flushes the temporary files of all written outputs in one step; when that fails, each of
+// them is failed with the reason and its temporary file removed.
+void flush_staged(const std::vector<staged_output*>& outputs);
+// Renames a staged output to its final name as put_in_place does, without the folder's flush;
+// a failed output leaves nothing under either name.
+placement place_staged(staged_output& output);
+// Removes the temporary file of an output that will not be placed.
+void discard_staged(staged_output& output);
+// The folder part of a path (without the final separator).
+std::string folder_of_path(const std::string& path);
 
 // Moves a file into another folder of the same disk under a name that is not taken, flushing
 // both folders; false with the system's reason when it cannot.

@@ -3,6 +3,8 @@
 // once-only reports of files that wait or fail, the transfer folder's lock, and the clean-up
 // of what a crash left behind.
 
+#include <algorithm>
+
 #include "foundation/calendar.h"
 #include "foundation/durable_files.h"
 #include "foundation/file_utils.h"
@@ -29,6 +31,20 @@ Tkelvad_main::file_watch& Tkelvad_main::watch_of_current_file() {
 void Tkelvad_main::report_end_of_file() {
     report("_________________");
     report("");
+}
+
+void Tkelvad_main::report(const std::string& line) {
+    if (completing_) {
+        completing_->lines.push_back(line);
+    } else if (converting_) {
+        current_.lines.push_back(line);
+    } else if (!in_hand_.empty()) {
+        // Said between files whose lines wait: it keeps its place among them.
+        if (!in_hand_.back().name.empty() || in_hand_.back().complete) in_hand_.emplace_back();
+        in_hand_.back().lines.push_back(line);
+    } else {
+        Message_board.add(line);
+    }
 }
 
 void Tkelvad_main::note_reason(file_watch& watch, const std::string& reason, bool delayed) {
@@ -129,9 +145,9 @@ bool Tkelvad_main::retry_pending_step() {
     return true;
 }
 
-bool Tkelvad_main::archive_input_file(const std::string& scan_file) {
+std::optional<std::size_t> Tkelvad_main::stage_archive_copy() {
     const std::string archive_root = orvel_path + "archive";
-    if (!platform::folder_exists(archive_root)) return true;
+    if (!platform::folder_exists(archive_root)) return std::nullopt;
     const auto descend = [this](const std::string& level) {
         archive_path += sep + level;
         if (!ensure_folder(archive_path))
@@ -144,11 +160,14 @@ bool Tkelvad_main::archive_input_file(const std::string& scan_file) {
     descend(std::to_string(today.month));
     descend(std::to_string(today.day));
     descend(be_name);
-
     // The copy is made of the bytes that were converted, so the archive holds what the scan
     // file was made from.
-    const std::string target = archive_path + sep + current_file_name;
-    const placement placed = put_in_place(target, input_bytes_, false);
+    return stage(archive_path + sep + current_file_name, input_bytes_, false);
+}
+
+bool Tkelvad_main::place_archive_copy(std::size_t output, const std::string& scan_file) {
+    const std::string target = completing_->outputs[output].target;
+    const placement placed = place_output(output);
     if (placed) return true;
     if (placed.name_taken) {
         // The same file archived earlier today: its data is there already.
@@ -163,24 +182,111 @@ bool Tkelvad_main::archive_input_file(const std::string& scan_file) {
 }
 
 void Tkelvad_main::finish_input(std::vector<std::string> success_lines) {
-    const std::string path = input_file_path();
-    std::string why;
-    const bool deleted = delete_durably(path, &why);
-    const std::optional<platform::file_stamp> stamp =
-        deleted ? std::nullopt : platform::stamp_of(path);
-    if (!stamp) {
-        for (const std::string& line : success_lines) report(line);
-        return;
+    current_.success = std::move(success_lines);
+}
+
+std::size_t Tkelvad_main::stage(const std::string& target, std::string_view bytes, bool replace) {
+    current_.outputs.push_back(stage_output(target, bytes, replace));
+    return current_.outputs.size() - 1;
+}
+
+placement Tkelvad_main::place_output(std::size_t output) {
+    staged_output& staged = completing_->outputs[output];
+    const placement placed = place_staged(staged);
+    if (placed) placed_folders_.push_back(folder_of_path(staged.target));
+    return placed;
+}
+
+void Tkelvad_main::complete_hand_offs() {
+    if (in_hand_.empty()) return;
+    std::vector<file_in_hand> files = std::move(in_hand_);
+    in_hand_.clear();
+    const std::string taken_name = current_file_name;
+
+    // The data of every output first, in one flush; then the names.
+    std::vector<staged_output*> outputs;
+    for (file_in_hand& file : files)
+        for (staged_output& output : file.outputs) outputs.push_back(&output);
+    flush_staged(outputs);
+    placed_folders_.clear();
+    for (file_in_hand& file : files) complete_one(file);
+    std::sort(placed_folders_.begin(), placed_folders_.end());
+    placed_folders_.erase(std::unique(placed_folders_.begin(), placed_folders_.end()),
+                          placed_folders_.end());
+    for (const std::string& folder : placed_folders_) platform::flush_folder(folder);
+
+    // Only now that all that was made of them is on the disk do the inputs go.
+    bool deleted_any = false;
+    for (file_in_hand& file : files) {
+        if (!file.success) continue;
+        delete_input_of(file);
+        deleted_any = deleted_any || file.deleted;
     }
-    // Converted but still there: it must not be converted a second time, only deleted.
-    file_watch& watch = watch_of_current_file();
-    watch.pending = file_watch::pending_step::delete_input;
-    watch.pending_stamp = *stamp;
-    watch.lines_after_delete = std::move(success_lines);
-    note_reason(watch,
-                "Error: " + path + " cannot be deleted - " + why +
-                    " - its data is converted; it is only deleted, not converted again",
-                false);
+    if (deleted_any) platform::flush_folder(without_trailing_separator(input_path));
+    for (file_in_hand& file : files) say_lines_of(file);
+    current_file_name = taken_name;
+}
+
+void Tkelvad_main::complete_one(file_in_hand& file) {
+    if (!file.complete) return;
+    current_file_name = file.name;
+    completing_ = &file;
+    try {
+        file.success = file.complete();
+    } catch (const std::exception& error) {
+        file.success.reset();
+        move_to_failed("Error: " + file.name + " could not be converted - " + error.what());
+    }
+    for (staged_output& output : file.outputs) discard_staged(output);
+    completing_ = nullptr;
+}
+
+void Tkelvad_main::delete_input_of(file_in_hand& file) {
+    current_file_name = file.name;
+    completing_ = &file;
+    const std::string path = input_file_path();
+    if (platform::delete_file(path) || !platform::stamp_of(path)) {
+        file.deleted = true;
+    } else {
+        // Converted but still there: it must not be converted a second time, only deleted.
+        const std::string why = platform::last_error().text;
+        file_watch& watch = watch_of_current_file();
+        watch.pending = file_watch::pending_step::delete_input;
+        watch.pending_stamp = *platform::stamp_of(path);
+        watch.lines_after_delete = std::move(*file.success);
+        note_reason(watch,
+                    "Error: " + path + " cannot be deleted - " + why +
+                        " - its data is converted; it is only deleted, not converted again",
+                    false);
+    }
+    completing_ = nullptr;
+}
+
+void Tkelvad_main::say_lines_of(file_in_hand& file) {
+    for (const std::string& line : file.lines) Message_board.add(line);
+    if (file.deleted)
+        for (const std::string& line : *file.success) Message_board.add(line);
+    // The message list keeps its last 1000 lines by itself, however the lines come.
+    if (!file.name.empty()) {
+        Message_board.add("_________________");
+        Message_board.add("");
+    }
+}
+
+void Tkelvad_main::show_file_box(const std::string& text) {
+    // The files before this one are handed off, and its own lines said, before a box that
+    // may stand for a minute.
+    const std::string taken_name = current_file_name;
+    {
+        const bool converting = converting_;
+        converting_ = false;
+        complete_hand_offs();
+        converting_ = converting;
+    }
+    current_file_name = taken_name;
+    for (const std::string& line : current_.lines) Message_board.add(line);
+    current_.lines.clear();
+    show_file_message(text);
 }
 
 bool Tkelvad_main::try_move_to_failed(std::string& why) {

@@ -50,10 +50,12 @@ Tkelvad_main::Tkelvad_main(ui::toolkit& tk)
     Memo1.set_lines(memo1_lines());
 }
 
-Tkelvad_main::~Tkelvad_main() = default;
-
-void Tkelvad_main::report(const std::string& line) {
-    Message_board.add(line);
+Tkelvad_main::~Tkelvad_main() {
+    // Normally every tick completes its hand-offs; this is for a tick cut short.
+    try {
+        complete_hand_offs();
+    } catch (...) {
+    }
 }
 
 void Tkelvad_main::FormCreate() {

@@ -3,12 +3,14 @@
 // cycle, the traverse import into scan files and the plate import into xy files.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "foundation/durable_files.h"
 #include "foundation/sprachen.h"
 #include "platform/platform.h"
 #include "scanner/fs_scanner_main_unit.h"
@@ -17,8 +19,9 @@ namespace kelvad {
 
 enum class result_kind { unknown, o3p_plate_result, ongq_traverse_result };
 
-// What became of an xy file.
-enum class xy_outcome { written, name_taken, not_written };
+// The text of an xy file: the k-th wavelength and the k-th value of the two ";" lists on line
+// k, as far as the shorter list reaches.
+std::string xy_text(std::string_view wavelengths, std::string_view values);
 
 class Tkelvad_main : public TFS_scanner_main {
   public:
@@ -42,12 +45,15 @@ class Tkelvad_main : public TFS_scanner_main {
     void discard_unknown_file();
     void import_ongq_result();
     void import_o3p_result();
-    // Writes the xy file into the folder; the text to report: the file's path or an error.
-    std::string write_xy_file(const std::string& plate_name, const std::string& folder,
-                              const std::string& wavelength_line, const std::string& value_line,
-                              xy_outcome* outcome = nullptr);
 
-    // Appends one line to the message list (whose lines also go to the log).
+    // Completes the hand-off of every file of this tick whose outputs are written: their data
+    // flushed in one step, renamed to their final names, each folder flushed once, then the
+    // inputs deleted, the transfer folder flushed, and only then their lines said. Runs at the
+    // end of every tick and before a box holds the line.
+    void complete_hand_offs();
+
+    // Appends one line to the message list (whose lines also go to the log). The lines of a
+    // file whose hand-off is not complete are held and said together with its outcome.
     void report(const std::string& line);
 
     // Removes the program's own temporary files that a crash left and no running import owns.
@@ -68,6 +74,20 @@ class Tkelvad_main : public TFS_scanner_main {
     ui::text_list Memo1;
 
   private:
+    // A result file of this tick whose hand-off is not complete: its outputs written under
+    // temporary names but neither flushed nor renamed, its input not deleted, its lines held.
+    struct file_in_hand {
+        std::string name;  // empty: lines said between files, no file of their own
+        std::vector<std::string> lines;
+        std::vector<staged_output> outputs;
+        // The rest of its import once the outputs' data is on the disk: puts them in place
+        // (place_output) and gives the lines to say once the input is deleted, or nothing
+        // when the input stays (kept in failed).
+        std::function<std::optional<std::vector<std::string>>()> complete;
+        std::optional<std::vector<std::string>> success;  // delete the input, then say these
+        bool deleted = false;
+    };
+
     // What the cycle knows of one result file from one tick to the next.
     struct file_watch {
         std::optional<platform::file_stamp> last_stamp;  // at the last look
@@ -96,24 +116,44 @@ class Tkelvad_main : public TFS_scanner_main {
     void restore_stranded_free_tests();
     // Drops what the cycle knew of files no longer listed (and all of another folder).
     void forget_files_gone(const std::vector<std::string>& names);
+    // Takes the ready files of the listing in order, at most 31.
+    void take_files(platform::file_listing& listing);
     // A step left from an earlier tick (delete, move to failed) is tried again; true when the
     // file had one, so that it is not converted a second time.
     bool retry_pending_step();
     // Reads the input whole into line_list; false (and the file sent to failed) when it is too
     // large or cannot be read.
     bool load_input();
-    // Archives the input from the bytes that were converted; false when the copy failed and
-    // the input went to failed instead of being deleted.
-    bool archive_input_file(const std::string& scan_file);
-    // Deletes the input now that all that was made of it is on disk, then says the lines.
+    // Writes the archive copy of the input from the bytes that were converted (when ORVEL has
+    // an archive); its number among the current file's outputs.
+    std::optional<std::size_t> stage_archive_copy();
+    // Puts the archive copy in place; false when it failed and the input went to failed
+    // instead of being deleted.
+    bool place_archive_copy(std::size_t output, const std::string& scan_file);
+    // The input is to be deleted once all that was made of it is on disk; the lines are said
+    // after that.
     void finish_input(std::vector<std::string> success_lines);
+    // Writes an output of the current file under its temporary name; it is flushed and put in
+    // place when the hand-offs complete. Returns its number for place_output.
+    std::size_t stage(const std::string& target, std::string_view bytes, bool replace);
+    placement place_output(std::size_t output);
+    void complete_one(file_in_hand& file);
+    void delete_input_of(file_in_hand& file);
+    void say_lines_of(file_in_hand& file);
+    // A box that a result file raises: what came before it is said first.
+    void show_file_box(const std::string& text);
     // Moves the input file, unchanged, into the "failed" folder of the input folder and says
     // why and where it went.
     void move_to_failed(const std::string& reason);
     bool try_move_to_failed(std::string& why);
 
+    file_in_hand current_;                     // the file being converted
+    bool converting_ = false;                  // current_ holds the file being converted
+    file_in_hand* completing_ = nullptr;       // the file whose hand-off completes now
+    std::vector<file_in_hand> in_hand_;        // converted in this tick, in the order taken
+    std::vector<std::string> placed_folders_;  // folders that received outputs, to flush
     std::map<std::string, file_watch, std::less<>> watches_;  // by file name
-    std::string watched_folder_;                                // the folder they belong to
+    std::string watched_folder_;                              // the folder they belong to
     bool stranded_free_test_ = false;
     platform::folder_lock serve_lock_;
     std::string input_bytes_;

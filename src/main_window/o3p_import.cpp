@@ -24,9 +24,10 @@ std::string after_first_semicolon(const std::string& line) {
     return at == std::string::npos ? line : line.substr(at + 1);
 }
 
-// The xy text: the k-th wavelength and the k-th value on line k. When the wavelengths run out
-// first, the lines start with ","; when the values run out first, the next wavelength stands
-// after the last line end without one of its own.
+}  // namespace
+
+// When the wavelengths run out first, the lines start with ","; when the values run out
+// first, the next wavelength stands after the last line end without one of its own.
 std::string xy_text(std::string_view wavelengths, std::string_view values) {
     std::string out;
     std::size_t w = 0, v = 0;
@@ -46,27 +47,6 @@ std::string xy_text(std::string_view wavelengths, std::string_view values) {
         }
     } while (value_taken);
     return out;
-}
-
-}  // namespace
-
-std::string Tkelvad_main::write_xy_file(const std::string& plate_name, const std::string& folder,
-                                        const std::string& wavelength_line,
-                                        const std::string& value_line, xy_outcome* outcome) {
-    const std::string target = folder + sep + plate_name + "___T.xy";
-    // Never replaces: an earlier xy file of the plate that ORVEL has not taken yet stays.
-    const placement placed =
-        put_in_place(target, platform::utf8_to_ansi(xy_text(wavelength_line, value_line)), false);
-    const auto finish = [outcome](xy_outcome result, std::string text) {
-        if (outcome) *outcome = result;
-        return text;
-    };
-    if (placed) return finish(xy_outcome::written, target);
-    if (placed.name_taken)
-        return finish(xy_outcome::name_taken,
-                      "Error generating file " + target +
-                          "       Delete temporary file: " + placed.temporary);
-    return finish(xy_outcome::not_written, "Error writing file " + target + " - " + placed.reason);
 }
 
 void Tkelvad_main::import_o3p_result() {
@@ -116,16 +96,28 @@ void Tkelvad_main::import_o3p_result() {
             move_to_failed("Error: measurement folder " + folder + " does not exist");
             return std::nullopt;
         }
-        xy_outcome outcome = xy_outcome::written;
-        const std::string text =
-            write_xy_file(plate_name, folder, wavelength_line, value_line, &outcome);
-        if (outcome == xy_outcome::not_written) {
-            move_to_failed("Error: the xy file of " + current_file_name +
-                           " could not be written - " + text);
-            return std::nullopt;
-        }
-        report(text);
-        return std::vector<std::string>{"Processed O3P result: " + current_file_name, deleted};
+        const std::string target = folder + sep + plate_name + "___T.xy";
+        const std::size_t xy =
+            stage(target, platform::utf8_to_ansi(xy_text(wavelength_line, value_line)), false);
+        current_.complete = [this, xy, target, deleted,
+                             name =
+                                 current_file_name]() -> std::optional<std::vector<std::string>> {
+            // Never replaces: an earlier xy file of the plate that ORVEL has not taken yet
+            // stays, and this input is deleted.
+            const placement placed = place_output(xy);
+            if (placed) {
+                report(target);
+            } else if (placed.name_taken) {
+                report("Error generating file " + target +
+                       "       Delete temporary file: " + placed.temporary);
+            } else {
+                move_to_failed("Error: the xy file of " + name + " could not be written - " +
+                               "Error writing file " + target + " - " + placed.reason);
+                return std::nullopt;
+            }
+            return std::vector<std::string>{"Processed O3P result: " + name, deleted};
+        };
+        return std::nullopt;
     };
 
     std::optional<std::vector<std::string>> done = convert();

@@ -143,6 +143,17 @@ void Tkelvad_main::timer_action() {
     action_label.set_text("Number of files to process: " + std::to_string(listing.size()));
     Timer1.set_enabled(false);
 
+    try {
+        take_files(listing);
+    } catch (...) {
+        // What was converted before the fault is handed off all the same.
+        complete_hand_offs();
+        throw;
+    }
+    complete_hand_offs();
+}
+
+void Tkelvad_main::take_files(platform::file_listing& listing) {
     int taken = 0;
     std::string name;
     while (taken < most_passes_per_tick && listing.next(name)) {
@@ -248,8 +259,15 @@ void Tkelvad_main::handle_result_file() {
     // Whatever goes wrong with one file ends that file's handling only: it is kept in failed
     // and the cycle goes on with the next.
     const auto give_up = [this](const std::string& why) {
+        for (staged_output& output : current_.outputs) discard_staged(output);
+        current_.outputs.clear();
+        current_.complete = nullptr;
+        current_.success.reset();
         move_to_failed("Error: " + current_file_name + " could not be converted - " + why);
     };
+    current_ = file_in_hand{};
+    current_.name = current_file_name;
+    converting_ = true;
     try {
         switch (result_file_kind(current_file_name)) {
             case result_kind::unknown:
@@ -269,8 +287,8 @@ void Tkelvad_main::handle_result_file() {
     }
     input_bytes_.clear();
     input_bytes_.shrink_to_fit();
-    // The message list keeps its last 1000 lines by itself, however the lines come.
-    report_end_of_file();
+    converting_ = false;
+    in_hand_.push_back(std::move(current_));
 }
 
 void Tkelvad_main::discard_unknown_file() {
@@ -307,7 +325,7 @@ void Tkelvad_main::import_ongq_result() {
     if (write_scan) {
         std::size_t index = search_line(lines, 0, "stamp");
         if (index == size) {
-            show_file_message("Unexpected file structure - keyword \"stamp\" not found!");
+            show_file_box("Unexpected file structure - keyword \"stamp\" not found!");
             // The record still holds the previous file's values: writing it under this file's
             // name would hand the analysis a scan that was never measured.
             write_scan = false;
@@ -370,14 +388,14 @@ void Tkelvad_main::import_ongq_result() {
                 }
             }
             if (bad_values > 0)
-                show_file_message("Error reading spectral value: " + first_bad +
-                                  (bad_values > 1
-                                       ? " (and " + std::to_string(bad_values - 1) + " more)"
-                                       : std::string()));
+                show_file_box("Error reading spectral value: " + first_bad +
+                              (bad_values > 1 ? " (and " + std::to_string(bad_values - 1) + " more)"
+                                              : std::string()));
         }
     }
 
     std::string target;
+    std::optional<std::size_t> scan;
     if (write_scan) {
         std::string name = scan_name;
         if (!name.empty() &&
@@ -390,13 +408,21 @@ void Tkelvad_main::import_ongq_result() {
         if (name.empty()) name = current_file_name.substr(0, current_file_name.size() - 4);
         target = total_output_path + sep + name + ".scn";
         // Replaces an earlier scan of the same name; a link there is replaced, not followed.
-        const placement placed = put_in_place(target, sc_data->scan_file_bytes(), true);
-        if (!placed)
-            return move_to_failed("Error writing scan file " + target + " - " + placed.reason);
+        scan = stage(target, sc_data->scan_file_bytes(), true);
     }
-
-    if (!archive_input_file(target)) return;
-    finish_input({"Processed ONGQ result: " + current_file_name});
+    const std::optional<std::size_t> archive = stage_archive_copy();
+    current_.complete = [this, scan, archive, target,
+                         name = current_file_name]() -> std::optional<std::vector<std::string>> {
+        if (scan) {
+            const placement placed = place_output(*scan);
+            if (!placed) {
+                move_to_failed("Error writing scan file " + target + " - " + placed.reason);
+                return std::nullopt;
+            }
+        }
+        if (archive && !place_archive_copy(*archive, target)) return std::nullopt;
+        return std::vector<std::string>{"Processed ONGQ result: " + name};
+    };
 }
 
 }  // namespace kelvad

@@ -93,6 +93,12 @@ std::int64_t utc_now_ns();
 // followed), writes every byte, flushes the file to the disk (fsync / FlushFileBuffers) and
 // closes it.
 bool write_new_file_durable(const std::string& path, std::string_view bytes);
+// The same without the flush: for outputs flushed together with others by flush_files.
+bool write_new_file(const std::string& path, std::string_view bytes);
+// Flushes the data of several files to the disk in one step, so that the outputs of a whole
+// tick cost one flush instead of one each. POSIX: one syncfs per file system the files lie on
+// (fsync where only one file lies there); Windows: FlushFileBuffers on each.
+bool flush_files(const std::vector<std::string>& paths);
 // Rewrites an existing file in place (truncated, written, flushed): for a file whose folder
 // admits no new file.
 bool overwrite_file_durable(const std::string& path, std::string_view bytes);
@@ -111,8 +117,8 @@ struct os_error {
 os_error last_error();
 
 // Test seam for faults that no real file system shows on demand: the n-th next call (1 = the
-// next) of the step fails as if the disk were full. `write` covers write_new_file_durable and
-// overwrite_file_durable, `flush` the flush inside those and flush_folder, `rename`
+// next) of the step fails as if the disk were full. `write` covers write_new_file(_durable) and
+// overwrite_file_durable, `flush` the flush inside those, flush_files and flush_folder, `rename`
 // rename_no_replace and replace_file.
 namespace fault {
 enum class step { write, flush, rename };

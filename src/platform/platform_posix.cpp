@@ -173,6 +173,12 @@ class new_file {
     bool created() const { return pending_; }
     int fd() const { return fd_.get(); }
 
+    // Closes without a flush (the caller flushes later); on failure as finish().
+    bool close() {
+        if (!fd_.close()) return abandon(errno);
+        pending_ = false;
+        return true;
+    }
     // Flushes and closes; on failure the file is removed and the cause recorded.
     bool finish() {
         if (!flush_fd(fd_.get())) return abandon(errno);
@@ -530,6 +536,36 @@ bool write_new_file_durable(const std::string& path, std::string_view bytes) {
     return file.finish();
 }
 
+bool write_new_file(const std::string& path, std::string_view bytes) {
+    new_file file(path);
+    if (!file.created()) return false;
+    if (detail::fault_due(fault::step::write)) return file.abandon(ENOSPC);
+    if (!write_all(file.fd(), bytes.data(), bytes.size())) return file.abandon(errno);
+    return file.close();
+}
+
+bool flush_files(const std::vector<std::string>& paths) {
+    if (detail::fault_due(fault::step::flush)) return failed_with(ENOSPC);
+    // Files by the file system they lie on: a syncfs writes all of one file system's data in
+    // one journal commit, where an fsync of each would commit once per file.
+    std::vector<std::pair<dev_t, std::vector<const std::string*>>> systems;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return failed_errno();
+        auto found = std::find_if(systems.begin(), systems.end(),
+                                  [&](const auto& s) { return s.first == st.st_dev; });
+        if (found == systems.end()) found = systems.insert(systems.end(), {st.st_dev, {}});
+        found->second.push_back(&path);
+    }
+    for (const auto& [device, files] : systems) {
+        const unique_fd fd = open_fd(*files.front(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+        if (!fd.valid()) return failed_errno();
+        const int result = files.size() == 1 ? ::fsync(fd.get()) : ::syncfs(fd.get());
+        if (result != 0) return failed_errno();
+    }
+    return true;
+}
+
 bool overwrite_file_durable(const std::string& path, std::string_view bytes) {
     // O_NOFOLLOW: a link put in the file's place must not redirect the write elsewhere.
     unique_fd fd = open_fd(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW);
@@ -649,16 +685,14 @@ file_listing::file_listing(const std::string& pattern) {
     for_each_plain_file(pattern, [&](std::string_view name) { names_.emplace_back(name); });
     pending_.resize(names_.size());
     for (std::uint32_t i = 0; i < pending_.size(); ++i) pending_[i] = i;
-    std::make_heap(pending_.begin(), pending_.end(), [this](std::uint32_t a, std::uint32_t b) {
-        return names_[b] < names_[a];
-    });
+    std::make_heap(pending_.begin(), pending_.end(),
+                   [this](std::uint32_t a, std::uint32_t b) { return names_[b] < names_[a]; });
 }
 
 bool file_listing::next(std::string& name) {
     if (pending_.empty()) return false;
-    std::pop_heap(pending_.begin(), pending_.end(), [this](std::uint32_t a, std::uint32_t b) {
-        return names_[b] < names_[a];
-    });
+    std::pop_heap(pending_.begin(), pending_.end(),
+                  [this](std::uint32_t a, std::uint32_t b) { return names_[b] < names_[a]; });
     name = names_[pending_.back()];
     pending_.pop_back();
     return true;

@@ -229,6 +229,12 @@ class new_file {
     bool created() const { return pending_; }
     HANDLE handle() const { return file_.get(); }
 
+    // Closes without a flush (the caller flushes later).
+    bool close() {
+        if (!file_.close()) return abandon(GetLastError());
+        pending_ = false;
+        return true;
+    }
     bool finish() {
         if (!flush_file(file_.get())) return abandon(GetLastError());
         if (!file_.close()) return abandon(GetLastError());
@@ -397,6 +403,29 @@ bool write_new_file_durable(const std::string& path, std::string_view bytes) {
     if (detail::fault_due(fault::step::write)) return file.abandon(ERROR_DISK_FULL);
     if (!write_all(file.handle(), bytes.data(), bytes.size())) return file.abandon(GetLastError());
     return file.finish();
+}
+
+bool write_new_file(const std::string& path, std::string_view bytes) {
+    new_file file(path);
+    if (!file.created()) return false;
+    if (detail::fault_due(fault::step::write)) return file.abandon(ERROR_DISK_FULL);
+    if (!write_all(file.handle(), bytes.data(), bytes.size())) return file.abandon(GetLastError());
+    return file.close();
+}
+
+bool flush_files(const std::vector<std::string>& paths) {
+    if (detail::fault_due(fault::step::flush)) return failed_with(ERROR_DISK_FULL);
+    // Windows has no flush of a whole volume for a program without administrator rights:
+    // each file is flushed, the link followed never (the temporary names are our own files).
+    for (const std::string& path : paths) {
+        unique_file file(CreateFileW(
+            sys_path(path).c_str(), GENERIC_WRITE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file.valid()) return failed_last();
+        if (!FlushFileBuffers(file.get())) return failed_last();
+    }
+    return true;
 }
 
 bool overwrite_file_durable(const std::string& path, std::string_view bytes) {

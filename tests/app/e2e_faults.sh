@@ -188,8 +188,9 @@ echo "      (two programs: $((SECONDS - started_at)) s)"
 
 # --- Flushed before deleted (Linux, under strace) ---------------------------------------------
 # In the trace of one traverse and one plate: each output's temporary file is flushed before it
-# is renamed to its final name, its folder is flushed after the rename, and the input is unlinked
-# only after that.
+# is renamed to its final name (by an fsync of the file, or by a syncfs between its creation and
+# the rename, which flushes the outputs of a tick together), its folder is flushed after the
+# rename, and the input is unlinked only after that.
 flushed_in_order() {  # flushed_in_order <trace> <final path> <input path>
   awk -v target="$2" -v input="$3" '
     function plain(path) {  # "a//b/" and "a/b" name the same entry
@@ -223,7 +224,11 @@ flushed_in_order() {  # flushed_in_order <trace> <final path> <input path>
       ++step
       delete s
       quoted(line, s)
-      if (call == "openat" && ok) { name[pid, r[1]] = s[1]; folder[pid, r[1]] = line ~ /O_DIRECTORY/ }
+      if (call == "openat" && ok) {
+        name[pid, r[1]] = s[1]; folder[pid, r[1]] = line ~ /O_DIRECTORY/
+        if (line ~ /O_CREAT/ && !(s[1] in created)) created[s[1]] = step
+      }
+      else if (call == "syncfs" && ok) syncfs_steps = syncfs_steps " " step
       else if ((call == "fsync" || call == "fdatasync") && ok) {
         fd = line; sub(/^[a-z]+\(/, "", fd); sub(/[^0-9].*/, "", fd)
         if (folder[pid, fd]) folder_flushes[name[pid, fd]] = folder_flushes[name[pid, fd]] " " step
@@ -238,7 +243,11 @@ flushed_in_order() {  # flushed_in_order <trace> <final path> <input path>
       temporary = renamed_from[target]; at = rename_step[target]
       short = temporary; sub(/.*\//, "", short)
       if (short !~ /^~kelvad-[0-9]+-[0-9]+_[0-9]+_[0-9]+\.tmp$/) { print "      renamed from " temporary; exit 1 }
-      if (!(temporary in file_flush) || file_flush[temporary] > at) { print "      " temporary " not flushed before its rename"; exit 1 }
+      flushed = (temporary in file_flush) && file_flush[temporary] < at
+      n = split(syncfs_steps, steps, " ")
+      for (i = 1; i <= n; ++i)
+        if ((temporary in created) && steps[i] + 0 > created[temporary] && steps[i] + 0 < at) flushed = 1
+      if (!flushed) { print "      " temporary " not flushed before its rename"; exit 1 }
       dir = target; sub(/\/[^\/]*$/, "", dir)
       n = split(folder_flushes[dir], steps, " ")
       after = 0
@@ -254,7 +263,7 @@ if [ "$target" = linux ]; then
     sandbox traced
     program_folder bin
     trace=$box/trace
-    start bin strace -f -tt -s 4096 -e trace=openat,fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat -o "$trace"
+    start bin strace -f -tt -s 4096 -e trace=openat,fsync,fdatasync,syncfs,rename,renameat,renameat2,unlink,unlinkat -o "$trace"
     tracer=$pid
     check "traced program up (alive file)" wait_for 20 test -f "$orvel/live_signals/Kelvad.alv"
     drop traverse 301 301

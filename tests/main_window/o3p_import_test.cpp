@@ -117,26 +117,19 @@ TEST_F(o3p_import, xy_lines_follow_the_shorter_list) {
         {"380;385;", "0.91;0.93", "380,0.91\r\n385"},
         {"", "", ""},
     };
-    start();
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.wavelengths) + " / " + c.values);
-        const std::string folder = box.path({"xy"});
-        testing::remove_tree(folder);
-        testing::make_folders(folder);
-        xy_outcome outcome = xy_outcome::not_written;
-        EXPECT_EQ(window->write_xy_file("P", folder, c.wavelengths, c.values, &outcome),
-                  folder + sep + "P___T.xy");
-        EXPECT_EQ(outcome, xy_outcome::written);
-        EXPECT_EQ(testing::read_file(folder + sep + "P___T.xy"), c.xy);
-        EXPECT_EQ(testing::files_in(folder), std::vector<std::string>{"P___T.xy"});
+        EXPECT_EQ(xy_text(c.wavelengths, c.values), c.xy);
     }
 }
 
 TEST_F(o3p_import, xy_file_is_written_in_the_8_bit_code_page) {
-    testing::make_folders(box.path({"xy"}));
+    testing::make_folders(measurement_folder("Production", "3"));
+    drop("O3PR_cp.csv", plate("Device;3", "Plate;P", "caf\xe9;", "380;"));
     start();
-    window->write_xy_file("P", box.path({"xy"}), "380;", "caf\xc3\xa9;");
-    EXPECT_EQ(testing::read_file(box.path({"xy", "P___T.xy"})), "380,caf\xe9\r\n");
+    tick();
+    EXPECT_EQ(testing::read_file(measurement_folder("Production", "3") + sep + "P___T.xy"),
+              "380,caf\xe9\r\n");
 }
 
 TEST_F(o3p_import, missing_measurement_folder_or_unsafe_plate_name_goes_to_failed) {
