@@ -179,6 +179,70 @@ TEST_F(hand_off, a_failing_step_leaves_no_partial_file_and_keeps_the_input) {
     }
 }
 
+// The files of one tick are handed off together: their outputs flushed in one step before any
+// is renamed, the inputs deleted only after that, and each file's lines said together.
+TEST_F(hand_off, the_files_of_a_tick_are_handed_off_together) {
+    testing::make_folders(xy_folder());
+    const std::string first = traverse(2, 3, "TRV_A"), second = traverse(2, 3, "TRV_B");
+    drop("ONGQR_a.csv", first);
+    drop("ONGQR_b.csv", second);
+    drop("O3PR_c.csv", plate("P1"));
+    write_scanner_ini("3");
+    start();
+
+    // The common flush fails: no file reaches ORVEL, every input is kept.
+    platform::fault::inject(platform::fault::step::flush, 1);
+    tick();
+    platform::fault::clear();
+    EXPECT_EQ(testing::read_file(failed_folder() + sep + "ONGQR_a.csv"), first);
+    EXPECT_EQ(testing::read_file(failed_folder() + sep + "ONGQR_b.csv"), second);
+    EXPECT_EQ(testing::read_file(failed_folder() + sep + "O3PR_c.csv"), plate("P1"));
+    EXPECT_TRUE(testing::files_in(measurement_folder("Production", "BE")).empty());
+    EXPECT_TRUE(testing::files_in(xy_folder()).empty());
+    EXPECT_TRUE(testing::files_in(archive_folder()).empty());
+    EXPECT_EQ(count_starting("Error writing scan file "), 2);
+    EXPECT_EQ(count_starting("Error: the xy file of O3PR_c.csv"), 1);
+
+    // Moved back, they are converted, and each file's lines stand together in the order taken.
+    testing::remove_tree(failed_folder());
+    drop("ONGQR_a.csv", first);
+    drop("ONGQR_b.csv", second);
+    drop("O3PR_c.csv", plate("P1"));
+    const std::size_t before = messages().size();
+    tick();
+    EXPECT_TRUE(input_files().empty());
+    const std::vector<std::string> said(messages().begin() + static_cast<std::ptrdiff_t>(before),
+                                        messages().end());
+    const std::string xy = xy_folder() + sep + "P1___T.xy";
+    EXPECT_EQ(said,
+              (std::vector<std::string>{
+                  "Plate: P1 analyzed by Zeiss device 3 alias 3", xy,
+                  "Processed O3P result: O3PR_c.csv", "Deleted: O3PR_c.csv", "_________________",
+                  "", "Processed ONGQ result: ONGQR_a.csv", "_________________", "",
+                  "Processed ONGQ result: ONGQR_b.csv", "_________________", ""}));
+    EXPECT_TRUE(testing::file_exists(scan_file("TRV_A")));
+    EXPECT_TRUE(testing::file_exists(scan_file("TRV_B")));
+    EXPECT_TRUE(temporaries_in(measurement_folder("Production", "BE")).empty());
+}
+
+TEST_F(hand_off, a_box_waits_until_the_files_before_it_are_handed_off) {
+    drop("ONGQR_a.csv", traverse(2, 3, "TRV_A"));
+    drop("ONGQR_b.csv", "header\r\nno stamp line\r\n" + std::string(12, '\n'));
+    write_scanner_ini("3");
+    start();
+    bool first_done_at_box = false;
+    tk.while_box_open = [&] {
+        first_done_at_box = testing::file_exists(scan_file("TRV_A")) &&
+                            !testing::file_exists(input + sep + "ONGQR_a.csv") &&
+                            has_message("Processed ONGQ result: ONGQR_a.csv");
+    };
+    tick();
+    ASSERT_EQ(box_texts(),
+              std::vector<std::string>{"Unexpected file structure - keyword \"stamp\" not found!"});
+    EXPECT_TRUE(first_done_at_box);
+    EXPECT_TRUE(input_files().empty());
+}
+
 TEST_F(hand_off, only_an_existing_xy_file_counts_as_name_taken) {
     testing::make_folders(xy_folder());
     testing::write_file(xy_folder() + sep + "P1___T.xy", "earlier");
