@@ -77,7 +77,7 @@ check "archive copy unchanged" cmp -s "$archived" "$samples/ONGQR_sample.csv"
 check "truncated traverse kept in failed" cmp -s "$work/in/failed/ONGQR_cut.csv" <(head -n 20 "$samples/ONGQR_sample.csv")
 for line in "Processed ONGQ result: ONGQR_sample.csv" "Processed O3P result: O3PR_sample.csv" \
             "Unknown file type: unknown.csv" "Deleted: O3PR_sample.csv"; do
-  check "log: $line" grep -q $'\t'"$line"$'\r\\?$' "$log"
+  check "log: $line" wait_for 5 grep -q $'\t'"$line"$'\r\\?$' "$log"
 done
 
 rm -f "$alive"
