@@ -5,8 +5,8 @@
 //           floor of the same file operations done directly with the bytes prepared in memory:
 //           read the input, write the scan file through a temporary file, copy the input to the
 //           archive under a temporary name, rename it, delete the input.
-//  backlog  one 31-file tick with 10,000 files waiting against one with 31 waiting, and the
-//           drain rate this gives with the one-second gap between ticks.
+//  backlog  one 31-file tick with 10,000 and with 100,000 files waiting against one with 31
+//           waiting, and the drain rate this gives with the one-second gap between ticks.
 //
 // Usage: kelvad_bench [--only import|backlog] [--rounds N] [--import-files N]
 //                     [--backlog N] [--repeats N]
@@ -45,7 +45,7 @@ struct options {
     std::string only;
     int rounds = 9;
     int import_files = 4 * files_per_tick;
-    int backlog = 10000;
+    int backlog = 0;  // 0: 10,000 and 100,000
     int repeats = 7;
 };
 
@@ -297,8 +297,14 @@ void import_figure(bench_site& site, const options& o) {
         o.import_files, positions, kinds, points, files.front().csv.size(), o.rounds);
     std::printf("  cycle           %8.3f ms per file\n", c);
     std::printf("  floor           %8.3f ms per file\n", f);
-    std::printf("  ratio           %8.2f      (median of the rounds' ratios; goal: at most 2)\n\n",
-                median(ratio));
+    std::printf("  ratio           %8.2f      (median of the rounds' ratios)\n", median(ratio));
+    // Every output flushed before its input goes: the price of that at full speed, as the
+    // drain rate of a line that keeps 31 traverse results waiting.
+    const double rate = files_per_tick / (1.0 + files_per_tick * c / 1000.0);
+    std::printf(
+        "  drain rate with 31 traverse results waiting %6.2f files/s = %5.1f %% of 31 "
+        "files/s   (goal: at least 95 %%)\n\n",
+        rate, 100.0 * rate / files_per_tick);
 }
 
 class backlog_feeder {
@@ -350,20 +356,24 @@ void backlog_figure(bench_site& site, const options& o) {
     backlog_feeder feeder(site);
     // The small case first: a folder that once held thousands of entries stays larger on disk.
     const double small = backlog_tick(site, feeder, files_per_tick, o.repeats);
-    const double large = backlog_tick(site, feeder, o.backlog, o.repeats);
     const double ceiling = files_per_tick / (1.0 + small / 1000.0);
-    const double rate = files_per_tick / (1.0 + large / 1000.0);
+    std::vector<int> sizes = {10000, 100000};
+    if (o.backlog > 0) sizes = {o.backlog};
+    std::vector<double> ticks;
+    for (const int waiting : sizes) ticks.push_back(backlog_tick(site, feeder, waiting, o.repeats));
     std::printf(
         "backlog (files of no known kind, 5 bytes each, reported and deleted; median of "
-        "%d ticks of 31 files)\n",
+        "%d ticks of 31 files; ceiling: 31 / (1 s + the tick with 31 waiting))\n",
         o.repeats);
-    std::printf("  tick with %6d waiting  %8.1f ms\n", files_per_tick, small);
-    std::printf("  tick with %6d waiting  %8.1f ms\n", o.backlog, large);
-    std::printf("  drain rate, %6d waiting  %6.2f files/s   (ceiling: 31 / (1 s + tick))\n",
-                files_per_tick, ceiling);
-    std::printf("  drain rate, %6d waiting  %6.2f files/s\n", o.backlog, rate);
-    std::printf("  share of the ceiling      %6.1f %%        (goal: at least 90 %%)\n\n",
-                100.0 * rate / ceiling);
+    std::printf("  %8s %10s %14s %10s\n", "waiting", "tick", "drain rate", "share");
+    std::printf("  %8d %7.1f ms %8.2f files/s %8.1f %%\n", files_per_tick, small, ceiling, 100.0);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const double rate = files_per_tick / (1.0 + ticks[i] / 1000.0);
+        // The goal grows stricter the smaller the backlog: a tick may cost one listing more.
+        std::printf("  %8d %7.1f ms %8.2f files/s %8.1f %%   (goal: at least %d %%)\n", sizes[i],
+                    ticks[i], rate, 100.0 * rate / ceiling, sizes[i] <= 10000 ? 98 : 95);
+    }
+    std::printf("\n");
 }
 
 options parse(int argc, char** argv) {
