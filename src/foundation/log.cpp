@@ -86,6 +86,29 @@ void log_line(std::string_view text) {
     }
 }
 
+void log_line_group(const std::vector<std::string>& texts) {
+    log_state& s = state();
+    if (!s.file.is_open() && !s.echo) return;
+    const std::string stamp = timestamp(platform::local_now_ms());
+    std::string lines;
+    for (const std::string& text : texts) {
+        lines += stamp;
+        lines += '\t';
+        lines += text;
+        lines += '\n';
+    }
+    if (s.file.is_open()) {
+        s.file << lines;
+        s.file.flush();
+        s.size += lines.size();
+        rotate_if_full(s);
+    }
+    if (s.echo) {
+        std::cout << lines;
+        std::cout.flush();
+    }
+}
+
 void log_message_box(std::string_view text) {
     log_line("message box: " + std::string(text));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvad {
 
@@ -18,6 +19,8 @@ void open_log(const std::string& path, bool echo_to_stdout);
 void close_log();
 
 void log_line(std::string_view text);
+// Several lines with one time and one write.
+void log_line_group(const std::vector<std::string>& texts);
 void log_message_box(std::string_view text);  // "message box: " + text
 void log_error(std::string_view text);        // "error: " + text
 

@@ -223,7 +223,10 @@ void Tkelvad_main::complete_hand_offs() {
         deleted_any = deleted_any || file.deleted;
     }
     if (deleted_any) platform::flush_folder(without_trailing_separator(input_path));
-    for (file_in_hand& file : files) say_lines_of(file);
+    // The lines of the whole group go to the list and the log in one step.
+    std::vector<std::string> lines;
+    for (file_in_hand& file : files) lines_of(file, lines);
+    Message_board.add_lines(std::move(lines));
     current_file_name = taken_name;
 }
 
@@ -262,14 +265,14 @@ void Tkelvad_main::delete_input_of(file_in_hand& file) {
     completing_ = nullptr;
 }
 
-void Tkelvad_main::say_lines_of(file_in_hand& file) {
-    for (const std::string& line : file.lines) Message_board.add(line);
+void Tkelvad_main::lines_of(file_in_hand& file, std::vector<std::string>& lines) {
+    for (std::string& line : file.lines) lines.push_back(std::move(line));
     if (file.deleted)
-        for (const std::string& line : *file.success) Message_board.add(line);
+        for (std::string& line : *file.success) lines.push_back(std::move(line));
     // The message list keeps its last 1000 lines by itself, however the lines come.
     if (!file.name.empty()) {
-        Message_board.add("_________________");
-        Message_board.add("");
+        lines.push_back("_________________");
+        lines.push_back("");
     }
 }
 

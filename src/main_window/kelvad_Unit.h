@@ -139,7 +139,8 @@ class Tkelvad_main : public TFS_scanner_main {
     placement place_output(std::size_t output);
     void complete_one(file_in_hand& file);
     void delete_input_of(file_in_hand& file);
-    void say_lines_of(file_in_hand& file);
+    // The lines of a completed file, its outcome's after its own, and the separator.
+    static void lines_of(file_in_hand& file, std::vector<std::string>& lines);
     // A box that a result file raises: what came before it is said first.
     void show_file_box(const std::string& text);
     // Moves the input file, unchanged, into the "failed" folder of the input folder and says

@@ -103,6 +103,26 @@ void text_list::append(std::string line) {
     if (peer()) peer()->line_appended(lines_.back());
 }
 
+void text_list::add_lines(std::vector<std::string> lines) {
+    if (lines.empty()) return;
+    if (log_lines) log_line_group(lines);
+    // Only the lines the list will still hold reach the native list.
+    std::size_t skipped = 0;
+    if (most_lines > 0 && lines.size() > most_lines) skipped = lines.size() - most_lines;
+    const std::size_t added = lines.size() - skipped;
+    std::size_t removed = 0;
+    if (most_lines > 0) {
+        while (lines_.size() + added > most_lines && !lines_.empty()) {
+            lines_.pop_front();
+            ++removed;
+        }
+    }
+    lines_.insert(lines_.end(),
+                  std::make_move_iterator(lines.begin() + static_cast<std::ptrdiff_t>(skipped)),
+                  std::make_move_iterator(lines.end()));
+    if (peer()) peer()->lines_appended(lines_, added, removed);
+}
+
 void text_list::delete_first() {
     if (lines_.empty()) return;
     lines_.pop_front();

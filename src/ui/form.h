@@ -38,6 +38,13 @@ class control_peer {
     virtual void update() = 0;  // text, visible, colour, checked, enabled, interval
     virtual void line_appended(const std::string&) {}
     virtual void first_line_removed() {}
+    // Several lines at once: the `removed` oldest lines went, then the newest `added` lines of
+    // `lines` (the list as it is now) came. A native list lays out and scrolls once for them.
+    virtual void lines_appended(const std::deque<std::string>& lines, std::size_t added,
+                                std::size_t removed) {
+        for (std::size_t i = 0; i < removed; ++i) first_line_removed();
+        for (std::size_t i = lines.size() - added; i < lines.size(); ++i) line_appended(lines[i]);
+    }
     virtual void lines_reset() {}
 };
 
@@ -132,6 +139,8 @@ class text_list : public control {
     // Appends a line; with log_lines it is also written to the log. Beyond most_lines the
     // oldest lines go at once.
     void add(std::string line);
+    // Appends several lines as one change of the list: one write to the log, one layout.
+    void add_lines(std::vector<std::string> lines);
     void delete_first();
     // Replaces all lines; beyond most_lines only the newest are kept.
     void set_lines(std::vector<std::string> lines);

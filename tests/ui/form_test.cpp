@@ -314,6 +314,17 @@ TEST_F(form_test, message_list_keeps_its_newest_lines_however_they_arrive) {
     EXPECT_EQ(lines_of(f.board), (lines{"3", "4", "5"}));
     EXPECT_EQ(calls, (lines{"reset"}));
 
+    // A tick's lines at once: the list and the log as if they came one by one.
+    const std::size_t logged = log_texts().size();
+    f.board.add_lines({"6", "7"});
+    EXPECT_EQ(lines_of(f.board), (lines{"5", "6", "7"}));
+    f.board.add_lines({"8", "9", "10", "11"});  // more than the list holds
+    EXPECT_EQ(lines_of(f.board), (lines{"9", "10", "11"}));
+    const std::vector<std::string> texts = log_texts();
+    EXPECT_EQ(
+        std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(logged), texts.end()),
+        (lines{"6", "7", "8", "9", "10", "11"}));
+
     // The list without a cap keeps everything.
     for (int i = 0; i < 1500; ++i) f.memo.add(std::to_string(i));
     EXPECT_EQ(f.memo.count(), 1500u);

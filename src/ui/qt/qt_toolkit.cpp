@@ -211,6 +211,34 @@ class text_list_peer : public widget_peer {
         scroll_to_end();
     }
 
+    // One edit of the document and one scroll for a tick's lines, however many they are.
+    void lines_appended(const std::deque<std::string>& lines, std::size_t added,
+                        std::size_t removed) override {
+        if (!widget_) return;
+        removed = std::min(removed, lines_shown_);
+        if (removed == lines_shown_) {
+            edit().clear();
+            lines_shown_ = 0;
+        } else if (removed > 0) {
+            QTextCursor cursor(edit().document());
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(removed));
+            cursor.removeSelectedText();
+            lines_shown_ -= removed;
+        }
+        if (added == 0) return;
+        QString text;
+        for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
+            if (lines_shown_ > 0 || i > lines.size() - added) text += QLatin1Char('\n');
+            text += qstr(display_line(lines[i]));
+        }
+        QTextCursor cursor(edit().document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text);
+        lines_shown_ += added;
+        scroll_to_end();
+    }
+
     void first_line_removed() override {
         if (!widget_ || lines_shown_ == 0) return;
         if (lines_shown_ == 1) {

@@ -220,6 +220,32 @@ class text_list_peer : public native_peer {
         ctrl_.scroll_to_end();
     }
 
+    // One change of the control and one scroll for a tick's lines, however many they are.
+    void lines_appended(const std::deque<std::string>& lines, std::size_t added,
+                        std::size_t removed) override {
+        removed = std::min(removed, lengths_.size());
+        if (removed == lengths_.size()) {
+            if (removed > 0) ctrl_.set_text_quietly("");
+            lengths_.clear();
+        } else if (removed > 0) {
+            int characters = 0;
+            for (std::size_t i = 0; i < removed; ++i) characters += lengths_[i] + 2;
+            ctrl_.remove_leading(characters);  // the lines and their CR LF
+            lengths_.erase(lengths_.begin(),
+                           lengths_.begin() + static_cast<std::ptrdiff_t>(removed));
+        }
+        if (added == 0) return;
+        std::wstring text;
+        for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
+            const std::wstring shown = to_utf16(display_line(lines[i]));
+            if (!lengths_.empty()) text += L"\r\n";
+            text += shown;
+            lengths_.push_back(static_cast<int>(shown.size()));
+        }
+        ctrl_.append_text(text);
+        ctrl_.scroll_to_end();
+    }
+
     void first_line_removed() override {
         if (lengths_.empty()) return;
         if (lengths_.size() == 1) {

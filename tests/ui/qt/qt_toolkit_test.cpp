@@ -126,6 +126,17 @@ TEST(qt_toolkit_test, message_list_changes_line_by_line_and_stays_at_its_end) {
 
     f.board.set_lines({"x", "y"});
     EXPECT_EQ(board->toPlainText(), QString("x\ny"));
+
+    // Lines added as a group, the oldest going to make room, as one change of the document.
+    f.board.most_lines = 4;
+    f.board.add_lines({"1", "", "3"});
+    EXPECT_EQ(board->toPlainText(), QString("y\n1\n\n3"));
+    f.board.add_lines({"4", "5", "6", "7", "8"});
+    EXPECT_EQ(board->toPlainText(), QString("5\n6\n7\n8"));
+    f.board.set_lines({});
+    f.board.add_lines({"", "a"});
+    EXPECT_EQ(board->toPlainText(), QString("\na"));
+    EXPECT_EQ(board->document()->blockCount(), 2);
 }
 
 TEST(qt_toolkit_test, enabled_timer_ticks_through_the_event_loop) {

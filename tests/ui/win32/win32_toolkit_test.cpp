@@ -204,6 +204,16 @@ TEST(win32_toolkit_test, message_list_changes_line_by_line) {
 
     f.board.set_lines({"x", "y"});
     EXPECT_EQ(text_of(board), L"x\r\ny");
+
+    // Lines added as a group, the oldest going to make room, as one change of the control.
+    f.board.most_lines = 4;
+    f.board.add_lines({"1", "", "3"});
+    EXPECT_EQ(text_of(board), L"y\r\n1\r\n\r\n3");
+    f.board.add_lines({"4", "5", "6", "7", "8"});
+    EXPECT_EQ(text_of(board), L"5\r\n6\r\n7\r\n8");
+    f.board.set_lines({});
+    f.board.add_lines({"", "a"});
+    EXPECT_EQ(text_of(board), L"\r\na");
 }
 
 TEST(win32_toolkit_test, enabled_timer_ticks_through_the_message_loop) {
