@@ -463,6 +463,9 @@ int run(form& f, std::function<void()> on_close) {
     close_poll.start(close_poll_ms);
 
     window->show();
+    // Without a screen nobody sees the window: painting it would only cost the time that the
+    // result files need.
+    if (qt_toolkit::screenless()) window->setUpdatesEnabled(false);
     const int result = loop.exec();
 
     close_poll.stop();
