@@ -125,6 +125,7 @@ void Tkelvad_main::import_o3p_result() {
             return std::nullopt;
         }
         report(text);
+        ++health.plate;
         return std::vector<std::string>{"Processed O3P result: " + current_file_name, deleted};
     };
 
