@@ -43,7 +43,7 @@ rm -rf "$user_data"
 log=$user_data/Kelvad.log
 
 # The commands that answer without a window (no display needed on Linux).
-command() {  # command <argument> [wrapper...]: sets out and code
+run_command() {  # run_command <argument> [wrapper...]: sets out and code
   local argument=$1
   shift
   if [ "$target" = windows ]; then
@@ -54,7 +54,7 @@ command() {  # command <argument> [wrapper...]: sets out and code
   code=$?
   out=$(tr -d '\r' <"$work/command.out")
 }
-command --version
+run_command --version
 version=$out
 check "--version prints the version (\"$version\")" bash -c '[[ $0 =~ ^Kelvad\ [0-9]+\.[0-9]+\.[0-9]+$ ]]' "$version"
 
@@ -62,7 +62,7 @@ check "--version prints the version (\"$version\")" bash -c '[[ $0 =~ ^Kelvad\ [
 check_case() {
   local what=$1 expected=$2 line=$3
   shift 3
-  command --check "$@"
+  run_command --check "$@"
   check "--check $what: exit code $expected (was $code)" test "$code" -eq "$expected"
   check "--check $what: \"$line\"" grep -qF -- "$line" <<<"$out"
   [ "$code" -eq "$expected" ] || echo "$out"
