@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -83,6 +85,15 @@ void fatal_to_log(QtMsgType type, const QMessageLogContext& context, const QStri
 
 int main(int argc, char** argv) {
     try {
+        // The commands answer on standard output, without a display and without Qt.
+        const kelvad::program_command command =
+            kelvad::command_of(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+        if (command != kelvad::program_command::run) {
+            const kelvad::command_answer answer = kelvad::answer(command);
+            std::fputs(answer.text.c_str(), stdout);
+            std::fflush(stdout);
+            return answer.exit_code;
+        }
         if (const std::string reason = missing_display(argc, argv); !reason.empty()) {
             return kelvad::fail_program(nullptr, reason, false);
         }

@@ -305,6 +305,7 @@ bool Tkelvad_main::try_move_to_failed(std::string& why) {
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (move_durably(source, target, &why)) {
             report("Input file moved to " + target);
+            ++health.failed;
             return true;
         }
         if (!platform::last_error().name_taken && !platform::stamp_of(target)) return false;

@@ -36,7 +36,8 @@ Tkelvad_main::Tkelvad_main(ui::toolkit& tk)
     : TFS_scanner_main(tk),
       Label2(*this, "Label2"),
       Message_board(*this, "Message_board"),
-      Memo1(*this, "Memo1") {
+      Memo1(*this, "Memo1"),
+      health_timer(*this, "health_timer") {
     set_caption("Kelvad");
     set_client_size(627, 593);
     Label5.set_text("Kelvad");
@@ -48,6 +49,10 @@ Tkelvad_main::Tkelvad_main(ui::toolkit& tk)
     Message_board.place = {16, 250, 595, 210};
     Memo1.place = {16, 468, 595, 113};
     Memo1.set_lines(memo1_lines());
+
+    health_timer.set_enabled(false);
+    health_timer.set_interval(default_health_interval_s * 1000);
+    health_timer.on_timer = [this] { health_timerTimer(); };
 }
 
 Tkelvad_main::~Tkelvad_main() {
@@ -70,6 +75,7 @@ void Tkelvad_main::FormCreate() {
             report(device_map->cell(r, 0) + "   " + device_map->cell(r, 1));
         report("");
     }
+    health_timer.set_enabled(true);
     set_startup_complete(true);
 }
 
@@ -85,18 +91,31 @@ void Tkelvad_main::initialize_sc_data() {
     }
 }
 
-std::string Tkelvad_main::current_product_folder() const {
+std::string current_product_folder_of(const std::string& orvel_path) {
     return orvel_path + "database" + sep + "current_product";
+}
+
+std::string current_product_in(const std::string& orvel_path) {
+    std::int32_t count = 0;
+    return first_file(current_product_folder_of(orvel_path), "*.*", count);
+}
+
+std::string measurement_output_folder(const std::string& orvel_path, const std::string& product,
+                                      const std::string& measurement) {
+    return orvel_path + "database" + sep + "products" + sep + product + sep + "measurements" + sep +
+           measurement + sep + "new";
+}
+
+std::string Tkelvad_main::current_product_folder() const {
+    return current_product_folder_of(orvel_path);
 }
 
 void Tkelvad_main::compose_total_output_path() {
     input_path = with_trailing_separator(input_path_editor.text());
     be_name = output_path_editor.text();
-    std::int32_t count = 0;
-    current_product = first_file(current_product_folder(), "*.*", count);
+    current_product = current_product_in(orvel_path);
     product_label.set_text(current_product);
-    total_output_path = orvel_path + "database" + sep + "products" + sep + current_product + sep +
-                        "measurements" + sep + be_name + sep + "new";
+    total_output_path = measurement_output_folder(orvel_path, current_product, be_name);
     total_output_path_label.set_text(total_output_path);
 }
 
@@ -109,11 +128,36 @@ void Tkelvad_main::set_new_product() {
                                 join_path(current_product_folder(), current_product));
 }
 
+bool Tkelvad_main::folder_present(const std::string& folder) {
+    if (platform::folder_exists(folder)) return true;
+    std::string missing = folder;
+    while (missing.size() > 1 && missing.back() == sep) missing.pop_back();
+    std::string reason = missing + " does not exist";
+    // Without a current product the output folder names no product: the marker is missing.
+    if (folder == total_output_path && current_product.empty()) {
+        missing = current_product_folder();
+        reason = missing + (platform::folder_exists(missing) ? " holds no product marker"
+                                                             : " does not exist");
+    }
+    if (reason != missing_folder_reason_)
+        report("Waiting: " + reason + " - result files stay in the transfer folder");
+    missing_folder_ = missing;
+    missing_folder_reason_ = reason;
+    return false;
+}
+
+void Tkelvad_main::end_folder_wait() {
+    if (missing_folder_.empty()) return;
+    // A changed product, BE or transfer folder may end the wait while that folder stays away.
+    report("Resumed: " + missing_folder_ +
+           (platform::folder_exists(missing_folder_) ? " is back" : " is no longer needed"));
+    missing_folder_.clear();
+    missing_folder_reason_.clear();
+}
+
 std::string Tkelvad_main::output_path(const std::string& measurement_name) {
-    std::int32_t count = 0;
-    current_product = first_file(current_product_folder(), "*.*", count);
-    return orvel_path + "database" + sep + "products" + sep + current_product + sep +
-           "measurements" + sep + measurement_name + sep + "new";
+    current_product = current_product_in(orvel_path);
+    return measurement_output_folder(orvel_path, current_product, measurement_name);
 }
 
 std::string Tkelvad_main::base_product_name(const std::string& product) {

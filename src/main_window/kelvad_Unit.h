@@ -23,6 +23,23 @@ enum class result_kind { unknown, o3p_plate_result, ongq_traverse_result };
 // k, as far as the shorter list reaches.
 std::string xy_text(std::string_view wavelengths, std::string_view values);
 
+// What the cycle has done since the start, for the health line.
+struct health_counts {
+    std::uint64_t traverse = 0;  // traverse results processed
+    std::uint64_t plate = 0;     // plate results converted
+    std::uint64_t unknown = 0;   // files of no known kind deleted
+    std::uint64_t failed = 0;    // inputs moved to the failed folder
+};
+
+// One line of fixed form that monitoring reads from the log:
+//   health: since start 123 traverse, 45 plate, 6 unknown, 2 failed; waiting 7, oldest 12 s;
+//   memory 23.4 MB, handles 31, gdi 12, user 9
+// (on one line). Figures the system does not give are left out with their key.
+std::string health_line(const health_counts& counts, std::size_t waiting, std::int64_t oldest_s,
+                        const platform::footprint& footprint);
+
+inline constexpr std::uint32_t default_health_interval_s = 3600;
+
 class Tkelvad_main : public TFS_scanner_main {
   public:
     explicit Tkelvad_main(ui::toolkit& tk);
@@ -34,6 +51,13 @@ class Tkelvad_main : public TFS_scanner_main {
     void initialize_sc_data() override;
 
     void FormCreate();
+    // Logs the last health line, then the shutdown of the scanner window.
+    void FormDestroy();
+    void health_timerTimer();
+
+    // Writes the health line to the log: the counts since start, the result files waiting now
+    // (one listing of the transfer folder) and what the process holds of the system.
+    void log_health();
 
     std::string output_path(const std::string& measurement_name);
     static std::string base_product_name(const std::string& product);
@@ -65,6 +89,7 @@ class Tkelvad_main : public TFS_scanner_main {
     std::int64_t waiting_report_after_ms = 10000;
 
     std::unique_ptr<sprachen> device_map;
+    health_counts health;
     // State of one tick of the cycle.
     bool file_busy = false;
     std::string scan_name;
@@ -72,6 +97,8 @@ class Tkelvad_main : public TFS_scanner_main {
     ui::label Label2;
     ui::text_list Message_board;
     ui::text_list Memo1;
+    // Ticks the health line; its interval is set before the start-up (one hour by default).
+    ui::timer health_timer;
 
   private:
     // A result file of this tick whose hand-off is not complete: its outputs written under
@@ -103,6 +130,10 @@ class Tkelvad_main : public TFS_scanner_main {
 
     std::string input_file_path() const;
     std::string current_product_folder() const;
+    // True when a folder the tick needs is there. A missing one is said once in the message list
+    // ("Waiting: ..."), and end_folder_wait says once that the tick goes on again.
+    bool folder_present(const std::string& folder);
+    void end_folder_wait();
     file_watch& watch_of_current_file();
     // The separator that ends the messages of one file.
     void report_end_of_file();
@@ -160,7 +191,18 @@ class Tkelvad_main : public TFS_scanner_main {
     std::string input_bytes_;
     std::string waiting_for_;     // the folder another scanner serves, as reported
     std::string lock_error_for_;  // the folder whose lock file could not be made, as reported
+    std::string missing_folder_;  // the missing folder the cycle waits for, as reported
+    std::string missing_folder_reason_;  // and what was said of it
 };
+
+// The ORVEL database below its folder (`orvel_path` ends in a separator): the folder whose one
+// file names the current product, that product (empty when the folder holds no file or is
+// missing), and the folder of a product and a measurement that receives its files (without a
+// separator at its end).
+std::string current_product_folder_of(const std::string& orvel_path);
+std::string current_product_in(const std::string& orvel_path);
+std::string measurement_output_folder(const std::string& orvel_path, const std::string& product,
+                                      const std::string& measurement);
 
 // A name taken from inside a result file may name a file only when it is one plain file name:
 // not blank, not "." or "..", no folder part, no drive, no character that Windows forbids, no

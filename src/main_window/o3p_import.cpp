@@ -115,6 +115,7 @@ void Tkelvad_main::import_o3p_result() {
                                "Error writing file " + target + " - " + placed.reason);
                 return std::nullopt;
             }
+            ++health.plate;
             return std::vector<std::string>{"Processed O3P result: " + name, deleted};
         };
         return std::nullopt;

@@ -126,10 +126,11 @@ void Tkelvad_main::timer_action() {
     compose_total_output_path();
     // An empty input edit composes to the bare root of the drive: never a transfer folder.
     if (input_path.size() == 1 && input_path[0] == sep) return;
-    if (!platform::folder_exists(input_path)) return;
+    if (!folder_present(input_path)) return;
     if (!claim_transfer_folder()) return;
     if (stranded_free_test_) restore_stranded_free_tests();
-    if (!platform::folder_exists(total_output_path)) return;
+    if (!folder_present(total_output_path)) return;
+    end_folder_wait();
 
     // One listing a tick, put in order only as far as files are taken: a backlog of many
     // thousand files costs the tick no more than listing them. A file that is not ready is
@@ -294,6 +295,7 @@ void Tkelvad_main::handle_result_file() {
 void Tkelvad_main::discard_unknown_file() {
     report("Unknown file type: " + current_file_name);
     report("File deleted: " + current_file_name);
+    ++health.unknown;
     finish_input({});
 }
 
@@ -421,6 +423,7 @@ void Tkelvad_main::import_ongq_result() {
             }
         }
         if (archive && !place_archive_copy(*archive, target)) return std::nullopt;
+        ++health.traverse;
         return std::vector<std::string>{"Processed ONGQ result: " + name};
     };
 }

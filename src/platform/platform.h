@@ -153,6 +153,16 @@ class folder_lock {
 };
 
 std::uint32_t process_id();
+
+// What the running process holds of the system, for watching a program that runs for months.
+// Figures the system does not give stay absent.
+struct footprint {
+    std::optional<std::uint64_t> resident_bytes;  // working set / resident set
+    std::optional<std::uint32_t> handles;         // kernel handles / open file descriptors
+    std::optional<std::uint32_t> gdi_objects;     // Windows only
+    std::optional<std::uint32_t> user_objects;    // Windows only
+};
+footprint process_footprint();
 // True when a process of that id runs on this machine.
 bool process_running(std::uint32_t pid);
 
@@ -181,6 +191,10 @@ class file_listing {
     std::vector<std::string> names_;
     std::vector<std::uint32_t> pending_;  // indices into names_ not handed out yet
 };
+
+// True when the folder's entries can be listed (it exists and this account may read it);
+// last_error() tells why not.
+bool folder_listable(const std::string& folder);
 
 // Whole-file access in binary. Reading shares the file with other readers and writers.
 std::optional<std::string> read_file_bytes(const std::string& path);

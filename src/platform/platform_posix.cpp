@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -651,6 +652,38 @@ std::uint32_t process_id() {
     return static_cast<std::uint32_t>(::getpid());
 }
 
+footprint process_footprint() {
+    footprint result;
+    // /proc/self/statm: total and resident size in pages, then further counts. Its size shows
+    // as 0, so it is read until its end.
+    if (const unique_fd fd = open_fd("/proc/self/statm", O_RDONLY); fd.valid()) {
+        char text[256] = {};
+        std::size_t filled = 0;
+        while (filled + 1 < sizeof text) {
+            const ssize_t got = ::read(fd.get(), text + filled, sizeof text - 1 - filled);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            filled += static_cast<std::size_t>(got);
+        }
+        unsigned long long total = 0, resident = 0;
+        const long page = ::sysconf(_SC_PAGESIZE);
+        if (std::sscanf(text, "%llu %llu", &total, &resident) == 2 && page > 0)
+            result.resident_bytes = resident * static_cast<std::uint64_t>(page);
+    }
+    // One entry per open descriptor, the listing's own one left out.
+    if (unique_dir dir(::opendir("/proc/self/fd")); dir) {
+        const int own = ::dirfd(dir.get());
+        std::uint32_t count = 0;
+        while (const dirent* entry = ::readdir(dir.get())) {
+            if (entry->d_name[0] == '.') continue;
+            if (std::atoi(entry->d_name) == own) continue;
+            ++count;
+        }
+        result.handles = count;
+    }
+    return result;
+}
+
 bool process_running(std::uint32_t pid) {
     // 0 and values beyond pid_t would address process groups, not one process.
     if (pid == 0 || pid > static_cast<std::uint32_t>(std::numeric_limits<pid_t>::max())) {
@@ -695,6 +728,14 @@ bool file_listing::next(std::string& name) {
                   [this](std::uint32_t a, std::uint32_t b) { return names_[b] < names_[a]; });
     name = names_[pending_.back()];
     pending_.pop_back();
+    return true;
+}
+
+bool folder_listable(const std::string& folder) {
+    unique_dir dir(::opendir(folder.c_str()));
+    if (!dir) return failed_errno();
+    errno = 0;
+    if (::readdir(dir.get()) == nullptr && errno != 0) return failed_errno();
     return true;
 }
 

@@ -7,29 +7,10 @@
 #include "foundation/file_utils.h"
 #include "foundation/log.h"
 #include "platform/platform.h"
+#include "scanner/scanner_configuration.h"
 
 namespace kelvad {
 namespace {
-
-constexpr char scanner_ini[] = "orvel_scanner.ini";
-constexpr char path_ini[] = "orvel_path.ini";
-constexpr char postbake_ini[] = "orvel_postbake_path.ini";
-constexpr char password_file[] = "orvel_pswd.bin";
-
-// Spectra of more points than this are no configuration but a typing error: a line of that
-// many fields per position would stall the cycle for hours.
-constexpr std::int32_t most_spectrum_points = 10000;
-constexpr std::int32_t default_spectrum_points = 125;
-
-// Line n (from 1) of a list, or nothing when the list is shorter.
-const std::string* line_at(const line_list_t& lines, std::size_t n) {
-    return n >= 1 && n <= lines.size() ? &lines[n - 1] : nullptr;
-}
-
-std::string first_line_or_error(const line_list_t& lines, const std::string& path) {
-    if (lines.empty()) throw kelvad_error("Error: " + path + " does not contain any line");
-    return lines.front();
-}
 
 ui::bounds at(int left, int top, int width, int height) {
     return {left, top, width, height};
@@ -86,14 +67,14 @@ TORVEL_spectrum_scanner::TORVEL_spectrum_scanner(ui::toolkit& tk)
         caption.place = at(caption_left, top + 3, caption_width, 16);
     };
     caption_row(Label1, "Input path:", 44);
-    input_path_editor.set_text("Specify input path here");
+    input_path_editor.set_text(design_input_path_text);
     input_path_editor.place = at(value_left, 44, value_width, 21);
     caption_row(bp_lb, "ORVEL path:", 68);
     ORVEL_path_label.place = at(value_left, 71, value_width, 16);
     caption_row(cp_lab, "Current product:", 90);
     product_label.place = at(value_left, 93, value_width, 16);
     caption_row(be_lab, "BE:", 112);
-    output_path_editor.set_text("Specify BE name here");
+    output_path_editor.set_text(design_be_name_text);
     output_path_editor.place = at(value_left, 112, 220, 21);
     caption_row(dgt_lab, "Data go to:", 136);
     total_output_path_label.set_text("---");
@@ -126,7 +107,7 @@ TORVEL_spectrum_scanner::TORVEL_spectrum_scanner(ui::toolkit& tk)
     orvel_postbake_path_label.place = at(value_left + 230, 71, 190, 16);
     postbake_product_label.place = at(value_left + 230, 93, 190, 16);
     postbake_total_output_path_label.place = at(value_left + 230, 139, 190, 16);
-    postbake_output_path_editor.set_text("Specify BE name here");
+    postbake_output_path_editor.set_text(design_be_name_text);
     postbake_output_path_editor.place = at(value_left + 230, 112, 190, 21);
     postbake_output_path_editor.set_visible(false);
     Label4b.set_text("BE insitu:");
@@ -202,7 +183,7 @@ void TORVEL_spectrum_scanner::FormCreate() {
 }
 
 void TORVEL_spectrum_scanner::read_orvel_scanner_ini() {
-    const std::string path = program_file_path(scanner_ini);
+    const std::string path = program_file_path(scanner_ini_name);
     if (!platform::file_exists(path)) {
         input_path.clear();
         be_name.clear();
@@ -211,62 +192,36 @@ void TORVEL_spectrum_scanner::read_orvel_scanner_ini() {
         return;
     }
     const line_list_t lines = load_lines(path);
-    if (lines.size() < 2) {
+    const std::optional<scanner_ini_settings> settings = scanner_ini_settings_of(lines);
+    if (!settings) {
         show_message("Error: orvel_scanner.ini does not contain sufficient information!");
         return;
     }
-    input_path = lines[0];
+    input_path = settings->input_path;
     input_path_editor.set_text(input_path);
-    be_name = lines[1];
+    be_name = settings->be_name;
     output_path_editor.set_text(be_name);
-
-    const std::string* line = line_at(lines, 3);
-    automatic_product_identification.set_checked(line && ascii_lower(*line) == "true");
-
-    line = line_at(lines, 4);
-    scan_file_split = 1;
-    if (line) scan_file_split = parse_whole_number(*line).value_or(1);
-
-    line = line_at(lines, 5);
-    spectrum_points = default_spectrum_points;
-    if (line) {
-        spectrum_points = parse_whole_number(*line).value_or(default_spectrum_points);
-        if (spectrum_points < 0 || spectrum_points > most_spectrum_points) {
-            show_message("Error: spectrum points in orvel_scanner.ini out of range (0 to " +
-                         std::to_string(most_spectrum_points) + "): " + *line + " - " +
-                         std::to_string(default_spectrum_points) + " is used");
-            spectrum_points = default_spectrum_points;
-        }
-    }
-
-    line = line_at(lines, 6);
-    be_insitu_name = line ? *line : std::string();
-
-    line = line_at(lines, 10);
-    minimum_file_age = 0.0f;
-    if (line) minimum_file_age = static_cast<float>(parse_decimal_number(*line).value_or(0.0));
-
-    line = line_at(lines, 12);
-    save_scanner_ini = !line || ascii_lower(trim_blanks_and_controls(*line)) == "true";
-
-    scanner_ini_tail_.assign(lines.size() > 8 ? lines.begin() + 8 : lines.end(), lines.end());
+    automatic_product_identification.set_checked(settings->automatic_product_identification);
+    scan_file_split = settings->scan_file_split;
+    spectrum_points = settings->spectrum_points;
+    if (settings->rejected_spectrum_points)
+        show_message(rejected_spectrum_points_message(*settings->rejected_spectrum_points));
+    be_insitu_name = settings->be_insitu_name;
+    minimum_file_age = settings->minimum_file_age;
+    save_scanner_ini = settings->save_scanner_ini;
+    scanner_ini_tail_ = settings->tail;
 
     be_insitu_editor.set_text(be_insitu_name);
     read_additional_orvel_scanner_ini_data(lines);
 }
 
 void TORVEL_spectrum_scanner::read_orvel_path_ini() {
-    const std::string path = program_file_path(path_ini);
-    if (platform::file_exists(path)) {
-        orvel_path = with_trailing_separator(first_line_or_error(load_lines(path), path));
-    } else {
-        orvel_path = program_file_path("");
-    }
+    orvel_path = configured_orvel_path();
     ORVEL_path_label.set_text(orvel_path);
 }
 
 void TORVEL_spectrum_scanner::read_orvel_postbake_path_ini() {
-    const std::string path = program_file_path(postbake_ini);
+    const std::string path = program_file_path(postbake_ini_name);
     if (platform::file_exists(path)) {
         const line_list_t lines = load_lines(path);
         postbake_orvel_path = with_trailing_separator(first_line_or_error(lines, path));
@@ -282,34 +237,11 @@ void TORVEL_spectrum_scanner::read_orvel_postbake_path_ini() {
 }
 
 void TORVEL_spectrum_scanner::read_orvel_pswd_bin() {
-    const std::string path = program_file_path(password_file);
+    const std::string path = program_file_path(password_file_name);
     if (!platform::file_exists(path)) return;
-    password.clear();
-    try {
-        std::optional<std::string> bytes = platform::read_file_bytes(path);
-        if (!bytes) {
-            show_message("Could not read password from file " + path);
-            return;
-        }
-        byte_stream stream(std::move(*bytes));
-        std::uint16_t entries = 0;
-        // A file that ends inside its fixed parts is treated as unreadable; the texts read
-        // before that point stay in the password.
-        if (!stream.read_float(stream_format_version) || !stream.skip(748) ||
-            !stream.read_uint16(entries)) {
-            show_message("Could not read password from file " + path);
-            return;
-        }
-        for (std::uint16_t i = 0; i < entries; ++i) {
-            if (!stream.skip(28)) {
-                show_message("Could not read password from file " + path);
-                return;
-            }
-            password += read_stream_text(stream);
-        }
-    } catch (const std::exception&) {
-        show_message("Error reading password file!");
-    }
+    password_reading reading = read_password_file(path);
+    password = std::move(reading.password);
+    if (!reading.error.empty()) show_message(reading.error);
 }
 
 void TORVEL_spectrum_scanner::FormDestroy() {
@@ -323,7 +255,7 @@ void TORVEL_spectrum_scanner::FormDestroy() {
         "Insitu input path",
         insitu_input_path,
     };
-    const std::string path = program_file_path(scanner_ini);
+    const std::string path = program_file_path(scanner_ini_name);
     if (!save_scanner_ini || is_read_only(path)) return;
     lines.insert(lines.end(), scanner_ini_tail_.begin(), scanner_ini_tail_.end());
     if (!replace_file_contents(path, ansi_text_with_crlf(lines)))
