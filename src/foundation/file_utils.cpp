@@ -139,6 +139,14 @@ bool ensure_folder(const std::string& path) {
     return platform::create_folder(path);
 }
 
+bool ensure_folder_and_parents(const std::string& path) {
+    if (path.empty() || platform::folder_exists(path)) return true;
+    const auto cut = path.find_last_of(platform::path_separator);
+    // A level that cannot be made shows in the folder below it, which then cannot be made.
+    if (cut != std::string::npos && cut > 0) ensure_folder_and_parents(path.substr(0, cut));
+    return platform::create_folder(path);
+}
+
 std::string first_file(const std::string& folder, const std::string& mask, std::int32_t& count) {
     // An empty folder stays empty: the search is then relative to the working folder.
     std::string pattern = folder;

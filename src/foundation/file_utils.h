@@ -24,6 +24,8 @@ std::string program_file_path(std::string_view name);
 std::string user_app_data_folder();
 std::string user_data_path(std::string_view name);
 bool ensure_folder(const std::string& path);
+// The folder and every missing level above it.
+bool ensure_folder_and_parents(const std::string& path);
 
 std::int32_t count_files(const std::string& folder, const std::string& mask);
 // The name of the first plain file matching (no folder part), or empty; `count` as count_files.

@@ -31,9 +31,11 @@ void process_startup(const yes_no_question& ask) {
     started = true;
     seed_random_generator(platform::random_seed());
 
-    // The per-user folder and its two sub-folders; what cannot be made is not reported.
+    // The per-user folder and its two sub-folders; what cannot be made is not reported. The
+    // data folder above it may be missing too: a fresh account, such as the system account of
+    // a service, has no ~/.local/share yet, and without the folder there would be no log.
     const std::string folder = join_path(user_app_data_folder(), program_base_name());
-    ensure_folder(folder);
+    ensure_folder_and_parents(folder);
     ensure_folder(join_path(folder, "downloads"));
     ensure_folder(join_path(folder, "uploads"));
 

@@ -197,6 +197,17 @@ TEST(EnsureFolder, MakesOneLevelOnly) {
     EXPECT_FALSE(ensure_folder(folder / "file")) << "a file is no folder";
 }
 
+TEST(EnsureFolder, WithParentsMakesEveryMissingLevel) {
+    test::scratch_folder folder;
+    const std::string deep = folder / ("a"s + sep + "b" + sep + "c");
+    EXPECT_TRUE(ensure_folder_and_parents(deep));
+    EXPECT_TRUE(platform::folder_exists(deep));
+    EXPECT_TRUE(ensure_folder_and_parents(deep));
+    test::write_file(folder / "file", "x");
+    EXPECT_FALSE(ensure_folder_and_parents(folder / ("file"s + sep + "d")))
+        << "a file in the way is no folder";
+}
+
 // The folder holds a.dat, a sub-folder archive.dat (its name matches the mask), a hidden
 // .h.dat, b.dat and notes.txt.
 class FolderScan : public ::testing::Test {

@@ -116,6 +116,14 @@ TEST_F(Workbook, PerUserFileHidesTheOneBesideTheProgram) {
 
 TEST_F(Workbook, StartupMakesFoldersAndRunsOnce) {
     if (made_user_folder) std::filesystem::remove(platform::to_fs_path(user_folder));
+    // A fresh account has no data folder yet (~/.local/share): it is made with the levels
+    // above the per-user folder.
+    std::unique_ptr<test::scoped_environment> fresh_account;
+    if (posix) {
+        fresh_account = std::make_unique<test::scoped_environment>(
+            "XDG_DATA_HOME", scratch / (std::string("local") + platform::path_separator + "share"));
+        user_folder = join_path(user_app_data_folder(), program_base_name());
+    }
     test::write_file(program_ini, "ask for f1book\r\ntrue\r\n");
     int questions = 0;
     const yes_no_question ask = [&](const std::string&, const std::string&) {
