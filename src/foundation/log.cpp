@@ -68,22 +68,7 @@ void close_log() {
 }
 
 void log_line(std::string_view text) {
-    log_state& s = state();
-    if (!s.file.is_open() && !s.echo) return;
-    std::string line = timestamp(platform::local_now_ms());
-    line += '\t';
-    line += text;
-    line += '\n';
-    if (s.file.is_open()) {
-        s.file << line;
-        s.file.flush();
-        s.size += line.size();
-        rotate_if_full(s);
-    }
-    if (s.echo) {
-        std::cout << line;
-        std::cout.flush();
-    }
+    log_line_group({std::string(text)});
 }
 
 void log_line_group(const std::vector<std::string>& texts) {

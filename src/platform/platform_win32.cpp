@@ -412,20 +412,22 @@ std::int64_t utc_now_ns() {
     return utc_ns_of(now);
 }
 
-bool write_new_file_durable(const std::string& path, std::string_view bytes) {
+namespace {
+bool write_whole_new_file(const std::string& path, std::string_view bytes, bool flush) {
     new_file file(path);
     if (!file.created()) return false;
     if (detail::fault_due(fault::step::write)) return file.abandon(ERROR_DISK_FULL);
     if (!write_all(file.handle(), bytes.data(), bytes.size())) return file.abandon(GetLastError());
-    return file.finish();
+    return flush ? file.finish() : file.close();
+}
+}  // namespace
+
+bool write_new_file_durable(const std::string& path, std::string_view bytes) {
+    return write_whole_new_file(path, bytes, true);
 }
 
 bool write_new_file(const std::string& path, std::string_view bytes) {
-    new_file file(path);
-    if (!file.created()) return false;
-    if (detail::fault_due(fault::step::write)) return file.abandon(ERROR_DISK_FULL);
-    if (!write_all(file.handle(), bytes.data(), bytes.size())) return file.abandon(GetLastError());
-    return file.close();
+    return write_whole_new_file(path, bytes, false);
 }
 
 bool flush_files(const std::vector<std::string>& paths) {
