@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         kelvad::seed_random_generator(platform::random_seed());
-        if (args.size() == 4 && args[0] == "make") return make(args[1], std::stoi(args[2]), args[3]);
+        if (args.size() == 4 && args[0] == "make")
+            return make(args[1], std::stoi(args[2]), args[3]);
         if (args.size() == 5 && args[0] == "run") return run(args[1], args[2], args[3], args[4]);
         std::cerr << "usage: import_floor make <folder> <count> <scan folder>\n"
                      "       import_floor run <input> <output> <archive> <scan folder>\n";
