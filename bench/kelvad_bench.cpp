@@ -12,7 +12,6 @@
 //                     [--backlog N] [--repeats N]
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +27,7 @@
 #include "foundation/log.h"
 #include "main_window/kelvad_Unit.h"
 #include "platform/platform.h"
-#include "scan_record/scan_data.h"
+#include "traverse_result.h"
 #include "ui/headless/headless_toolkit.h"
 
 namespace fs = std::filesystem;
@@ -37,9 +36,12 @@ using bench_clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int files_per_tick = 31;
-constexpr int positions = 32;
-constexpr int kinds = 3;
-constexpr int points = 125;
+using kelvad::bench::crlf_lines;
+using kelvad::bench::kinds;
+using kelvad::bench::make_traverse;
+using kelvad::bench::points;
+using kelvad::bench::positions;
+using kelvad::bench::traverse;
 
 struct options {
     std::string only;
@@ -57,12 +59,6 @@ double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::string crlf_lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line + "\r\n";
-    return text;
 }
 
 void write_file(const fs::path& path, const std::string& bytes) {
@@ -83,59 +79,6 @@ std::size_t files_in(const fs::path& folder, const std::string& extension) {
     return n;
 }
 
-// One traverse result and the scan file the cycle must make of it. The values are written
-// in the two number forms the measurement system uses and held as the float they read back as.
-struct traverse {
-    std::string scan_name;
-    std::string csv;
-    std::string scan_bytes;
-};
-
-traverse make_traverse(int number) {
-    traverse t;
-    char name[32];
-    std::snprintf(name, sizeof name, "TRV_%05d", number);
-    t.scan_name = name;
-
-    kelvad::scan_data record;
-    record.set_dimensions(positions, kinds, points);
-    for (int k = 0; k < kinds; ++k) {
-        record.first_wavelengths[k] = 380.0f;
-        record.last_wavelengths[k] = 380.0f + 5.0f * (points - 1);
-        record.kind_point_counts[k] = points;
-    }
-    std::vector<std::string> lines = {"Inline traverse export", "Line;3",
-                                      "Stamp;" + t.scan_name + ";2026-12-09 08:15:00"};
-    for (int p = 0; p < positions; ++p) {
-        record.positions[p] = -155 + 10 * p;
-        lines.push_back(std::to_string(p + 1) + ";" + (p == 0 ? t.scan_name : "") + ";" +
-                        std::to_string(p) + ";" + std::to_string(record.positions[p]));
-    }
-    lines.push_back("Positions done;;;");
-    std::uint32_t seed = 2166136261u ^ static_cast<std::uint32_t>(number);
-    for (int k = 0; k < kinds; ++k) {
-        lines.push_back("Spectrum;" + std::to_string(k));
-        for (int p = 0; p < positions; ++p) {
-            std::string line;
-            for (int i = 0; i < points; ++i) {
-                seed = seed * 1664525u + 1013904223u;
-                const double v = (seed >> 8) % 12000 / 10000.0;
-                char field[32];
-                std::snprintf(field, sizeof field, (i % 2) ? "%.4f" : "%.3E", v);
-                float value = 0;
-                std::from_chars(field, field + std::char_traits<char>::length(field), value);
-                record.values[record.value_index(p, k, i)] = value;
-                line += field;
-                line += ';';
-            }
-            lines.push_back(line);
-        }
-    }
-    t.csv = crlf_lines(lines);
-    t.scan_bytes = record.scan_file_bytes();
-    return t;
-}
-
 // A private ORVEL tree and transfer folder, the configuration beside this program, and the
 // main window on the headless toolkit.
 class bench_site {
@@ -152,9 +95,15 @@ class bench_site {
         write_file(orvel / "database" / "current_product" / "Production", "");
         fs::create_directories(output);
         fs::create_directories(root / "user-data");
-        // The per-user data folder (device map, log) lies in the sandbox, not in the home folder.
-        ::setenv("XDG_DATA_HOME", (root / "user-data").c_str(), 1);
-        fs::create_directories(kelvad::user_data_path(""));
+        // The per-user data folder (device map, log) lies in the sandbox where the system lets
+        // it be moved ($XDG_DATA_HOME); Windows names the user's roaming folder itself, so
+        // there the bench removes again what it made in it. (putenv keeps the text itself.)
+        static std::string data_home;
+        data_home = "XDG_DATA_HOME=" + (root / "user-data").string();
+        putenv(data_home.data());
+        user_folder = kelvad::user_data_path("");
+        made_user_folder = !fs::exists(user_folder);
+        fs::create_directories(user_folder);
         kelvad::open_log(kelvad::default_log_path(), false);
 
         write_file(kelvad::program_file_path("orvel_path.ini"), crlf_lines({orvel.string()}));
@@ -173,6 +122,7 @@ class bench_site {
         fs::remove(kelvad::program_file_path("orvel_path.ini"), ignored);
         fs::remove(kelvad::program_file_path("orvel_scanner.ini"), ignored);
         fs::remove_all(root, ignored);
+        if (made_user_folder) fs::remove_all(user_folder, ignored);
     }
 
     void tick() { window->fire(window->Timer1); }
@@ -183,6 +133,8 @@ class bench_site {
     }
 
     fs::path root, input, orvel, output;
+    fs::path user_folder;
+    bool made_user_folder = false;
     kelvad::ui::headless_toolkit tk;
     std::unique_ptr<kelvad::Tkelvad_main> window;
 };
