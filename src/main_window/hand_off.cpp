@@ -153,13 +153,16 @@ std::optional<std::size_t> Tkelvad_main::stage_archive_copy() {
         if (!ensure_folder(archive_path))
             action_label.set_text(archive_path + " could not be created!");
     };
-    archive_path = archive_root;
-    descend(current_product);
     const civil_time today = civil_time_of(platform::local_now_ms());
-    descend(std::to_string(today.year));
-    descend(std::to_string(today.month));
-    descend(std::to_string(today.day));
-    descend(be_name);
+    const std::string levels[] = {current_product, std::to_string(today.year),
+                                  std::to_string(today.month), std::to_string(today.day), be_name};
+    archive_path = archive_root;
+    for (const std::string& level : levels) archive_path += sep + level;
+    // The day's folder is there after its first file: one look instead of one per level.
+    if (!platform::folder_exists(archive_path)) {
+        archive_path = archive_root;
+        for (const std::string& level : levels) descend(level);
+    }
     // The copy is made of the bytes that were converted, so the archive holds what the scan
     // file was made from.
     return stage(archive_path + sep + current_file_name, input_bytes_, false);
