@@ -251,14 +251,17 @@ void Tkelvad_main::delete_input_of(file_in_hand& file) {
     current_file_name = file.name;
     completing_ = &file;
     const std::string path = input_file_path();
-    if (platform::delete_file(path) || !platform::stamp_of(path)) {
+    const bool removed = platform::delete_file(path);
+    const std::string why = removed ? std::string() : platform::last_error().text;
+    const std::optional<platform::file_stamp> stamp =
+        removed ? std::nullopt : platform::stamp_of(path);
+    if (!stamp) {
         file.deleted = true;
     } else {
         // Converted but still there: it must not be converted a second time, only deleted.
-        const std::string why = platform::last_error().text;
         file_watch& watch = watch_of_current_file();
         watch.pending = file_watch::pending_step::delete_input;
-        watch.pending_stamp = *platform::stamp_of(path);
+        watch.pending_stamp = *stamp;
         watch.lines_after_delete = std::move(*file.success);
         note_reason(watch,
                     "Error: " + path + " cannot be deleted - " + why +

@@ -39,7 +39,9 @@ void Tkelvad_main::log_health() {
     std::int64_t oldest_ns = 0;
     // Once an hour a listing of its own: the cycle's listings stay as lean as they are.
     if (input_path.size() > 1 && platform::folder_exists(input_path)) {
-        const std::vector<std::string> names = platform::list_plain_files(input_path + "*.csv");
+        // Only counted and dated: no order is needed.
+        const platform::file_listing listing(input_path + "*.csv");
+        const std::vector<std::string>& names = listing.names();
         waiting = names.size();
         const std::int64_t now = platform::utc_now_ns();
         for (const std::string& name : names) {
