@@ -234,6 +234,28 @@ std::optional<double> parse_decimal_number(std::string_view text) {
     return negative ? -value : value;
 }
 
+void read_decimal_fields(std::string_view line, std::span<float> values,
+                         std::vector<std::string_view>& bad_fields) {
+    std::string_view rest = line;
+    bool past_last = false;
+    for (float& value : values) {
+        std::string_view field;
+        if (!past_last) {
+            // Fields are a few characters long: a plain loop beats a library search here.
+            std::size_t end = 0;
+            while (end < rest.size() && rest[end] != ';') ++end;
+            field = rest.substr(0, end);
+            past_last = end == rest.size();
+            if (!past_last) rest.remove_prefix(end + 1);
+        }
+        if (const std::optional<double> number = parse_decimal_number(field)) {
+            value = static_cast<float>(*number);
+        } else {
+            bad_fields.push_back(field);
+        }
+    }
+}
+
 std::string ascii_upper(std::string_view text) {
     std::string out(text);
     for (char& c : out)

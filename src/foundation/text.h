@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,13 @@ std::optional<std::int32_t> parse_whole_number(std::string_view text);
 // (at least one digit on either side of the point), optional exponent ("E" or "e", optional
 // sign, digits); "." whatever the locale; nothing after it. Beyond the range of a double: none.
 std::optional<double> parse_decimal_number(std::string_view text);
+
+// The first values.size() ";"-separated fields of a line as decimal numbers, each exactly as
+// parse_decimal_number reads it, in one pass over the line (a value line of a traverse result
+// holds hundreds of them); a field beyond the last one is empty. A field that is no number
+// leaves its value as it was, and its text (a view into the line) is added to `bad_fields`.
+void read_decimal_fields(std::string_view line, std::span<float> values,
+                         std::vector<std::string_view>& bad_fields);
 
 std::string ascii_upper(std::string_view text);
 std::string ascii_lower(std::string_view text);

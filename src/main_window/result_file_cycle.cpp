@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include <cmath>
 #include <new>
@@ -39,30 +42,6 @@ class timer_enabler {
 bool starts_with_lowered(const std::string& line, std::string_view keyword) {
     return line.size() >= keyword.size() && ascii_lower(line.substr(0, keyword.size())) == keyword;
 }
-
-// The fields of a line split at ";", read one after another in one pass over the line; a field
-// beyond the last one is empty.
-class field_reader {
-  public:
-    explicit field_reader(std::string_view line) : rest_(line) {}
-    std::string_view next() {
-        if (done_) return {};
-        // Fields are a few characters long: a plain loop beats a library search here.
-        std::size_t end = 0;
-        while (end < rest_.size() && rest_[end] != ';') ++end;
-        const std::string_view field = rest_.substr(0, end);
-        if (end == rest_.size()) {
-            done_ = true;
-        } else {
-            rest_.remove_prefix(end + 1);
-        }
-        return field;
-    }
-
-  private:
-    std::string_view rest_;
-    bool done_ = false;
-};
 
 bool has_whole_number_in_field_4(const std::string& line) {
     return parse_whole_number(semicolon_field(line, 4)).has_value();
@@ -362,6 +341,7 @@ void Tkelvad_main::import_ongq_result() {
             // box per file says so, so that a damaged file cannot hold the line with thousands.
             std::size_t bad_values = 0;
             std::string first_bad;
+            std::vector<std::string_view> bad_fields;
             index = block_end + 1;
             for (std::int32_t kind = 0; kind < 3; ++kind) {
                 index = search_line(lines, index, "spectrum");
@@ -375,17 +355,15 @@ void Tkelvad_main::import_ongq_result() {
                     if (index >= size)
                         return ends_inside_block("its spectra (spectrum " +
                                                  std::to_string(kind + 1) + ")");
-                    field_reader fields(lines[index]);
-                    for (std::int32_t k = 0; k < spectrum_points; ++k) {
-                        const std::string_view field = fields.next();
-                        const std::optional<double> value = parse_decimal_number(field);
-                        if (value) {
-                            sc_data->values[sc_data->value_index(p, kind, k)] =
-                                static_cast<float>(*value);
-                        } else {
-                            log_line("Error reading spectral value: " + std::string(field));
-                            if (bad_values++ == 0) first_bad = field;
-                        }
+                    bad_fields.clear();
+                    read_decimal_fields(
+                        lines[index],
+                        std::span<float>(&sc_data->values[sc_data->value_index(p, kind, 0)],
+                                         static_cast<std::size_t>(spectrum_points)),
+                        bad_fields);
+                    for (const std::string_view field : bad_fields) {
+                        log_line("Error reading spectral value: " + std::string(field));
+                        if (bad_values++ == 0) first_bad = field;
                     }
                 }
             }

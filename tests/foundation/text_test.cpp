@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "foundation/error.h"
 #include "foundation/test_support.h"
@@ -163,6 +165,72 @@ TEST(ParseDecimalNumber, SameDoubleAsTheLibraryConversion) {
                 }
             }
         }
+    }
+}
+
+// The value lines' reader must give, field by field, what splitting at ";" and
+// parse_decimal_number give: the same float or the value left as it was, and the field's text.
+void expect_fields_as_parsed_one_by_one(const std::string& line, int fields_to_read) {
+    SCOPED_TRACE("line \"" + line + "\"");
+    constexpr float untouched = -12345.0f;
+    std::vector<float> values(static_cast<std::size_t>(fields_to_read), untouched);
+    std::vector<std::string_view> bad_fields;
+    read_decimal_fields(line, values, bad_fields);
+
+    std::string_view rest = line;
+    bool past_last = false;
+    std::size_t bad = 0;
+    for (int k = 0; k < fields_to_read; ++k) {
+        SCOPED_TRACE("field " + std::to_string(k + 1));
+        std::string_view expected_field;
+        if (!past_last) {
+            const std::size_t semicolon = rest.find(';');
+            expected_field = rest.substr(0, semicolon);
+            if (semicolon == std::string_view::npos) {
+                past_last = true;
+            } else {
+                rest.remove_prefix(semicolon + 1);
+            }
+        }
+        const std::optional<double> expected = parse_decimal_number(expected_field);
+        const float value = values[static_cast<std::size_t>(k)];
+        if (expected) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(value),
+                      std::bit_cast<std::uint32_t>(static_cast<float>(*expected)))
+                << "field \"" << expected_field << "\"";
+        } else {
+            EXPECT_EQ(value, untouched) << "field \"" << expected_field << "\"";
+            ASSERT_LT(bad, bad_fields.size());
+            EXPECT_EQ(bad_fields[bad++], expected_field);
+        }
+    }
+    EXPECT_EQ(bad, bad_fields.size());
+}
+
+TEST(ReadDecimalFields, ReadsEveryFieldAsTheNumberParserDoes) {
+    const std::vector<std::string> lines = {
+        "1.234E-01;0.5678;1.201E+00;0.0000;",
+        "0.5678;1.234E-01",
+        "12345678;1234567.1234567;0.12345678;-7;+7.;.5;-.5E2;5e-022",
+        "1e22;1e23;1e-22;1e-23;9.999E+999;1e1000;0.0000001E-15",
+        " 1.5; 1.5 ;1.5 ;1,5;;x;1e;1e+;-;.;1.5.2;0x10;inf;nan;1.0e5x",
+        "",
+        ";",
+        "7",
+        "00000001.00000001;0000000.0000000",
+    };
+    for (const std::string& line : lines) expect_fields_as_parsed_one_by_one(line, 12);
+
+    // Random lines of number characters, with the line ending anywhere in a number.
+    std::mt19937 generator(20261211);
+    const std::string alphabet = "0123456789012345678901234567890123456789..;;;;eE+- x";
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::uniform_int_distribution<int> length(0, 60);
+    for (int i = 0; i < 20000; ++i) {
+        std::string line;
+        for (int n = length(generator); n > 0; --n) line += alphabet[pick(generator)];
+        expect_fields_as_parsed_one_by_one(line, 25);
+        if (HasFatalFailure()) return;
     }
 }
 

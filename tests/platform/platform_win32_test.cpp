@@ -225,6 +225,9 @@ TEST(Win32Text, AnsiCodePageRoundTrip) {
     EXPECT_EQ(utf8_to_ansi(ansi_to_utf8(bytes)), bytes);
     if (code_page == 1252) {
         EXPECT_EQ(ansi_to_utf8(bytes), "\xC3\xA9\xE2\x82\xAC");  // é€
+        // Behind a long run of ASCII, past the first eight-byte words.
+        EXPECT_EQ(ansi_to_utf8("Stamp;TRV_00001;Operator \xE9"),
+                  "Stamp;TRV_00001;Operator \xC3\xA9");
     }
     EXPECT_EQ(utf8_to_ansi("a\xFF"
                            "b"),
