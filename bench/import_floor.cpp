@@ -37,8 +37,8 @@
 #include "foundation/durable_files.h"
 #include "foundation/file_utils.h"
 #include "foundation/text.h"
-#include "scan_record/scan_data.h"
 #include "platform/platform.h"
+#include "scan_record/scan_data.h"
 #include "traverse_result.h"
 
 namespace fs = std::filesystem;
@@ -75,7 +75,8 @@ void wait_for_line() {
 std::string converted(const std::string& bytes) {
     const kelvad::line_list_t lines = kelvad::split_lines(bytes);
     std::size_t index = 0;
-    while (index < lines.size() && kelvad::ascii_lower(lines[index].substr(0, 5)) != "stamp") ++index;
+    while (index < lines.size() && kelvad::ascii_lower(lines[index].substr(0, 5)) != "stamp")
+        ++index;
     const std::size_t first_position = ++index;
     while (index < lines.size() &&
            kelvad::parse_whole_number(kelvad::semicolon_field(lines[index], 4)))
@@ -163,6 +164,7 @@ int main(int argc, char** argv) {
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         kelvad::seed_random_generator(platform::random_seed());
+        platform::keep_freed_memory_for_reuse();  // as the program does
         if (args.size() == 4 && args[0] == "make")
             return make(args[1], std::stoi(args[2]), args[3]);
         if (args.size() == 5 && (args[0] == "run" || args[0] == "run-converting"))

@@ -140,6 +140,7 @@ int run_program(ui::toolkit& toolkit, bool echo_log, RunWindow run_window) noexc
             question = text;
             return toolkit.ask_yes_no(text, caption);
         });
+        platform::keep_freed_memory_for_reuse();
         open_log(default_log_path(), echo_log);
         log_line(start_line());
         if (!question.empty()) log_message_box(question);

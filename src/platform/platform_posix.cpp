@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -652,6 +653,15 @@ folder_lock::~folder_lock() {
 
 std::uint32_t process_id() {
     return static_cast<std::uint32_t>(::getpid());
+}
+
+void keep_freed_memory_for_reuse() {
+#ifdef M_TRIM_THRESHOLD
+    // Also fixes the size from which a block gets its own mapping at the allocator's default
+    // (128 KB), which the trim threshold would otherwise let grow with the blocks seen.
+    ::mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 }
 
 footprint process_footprint() {

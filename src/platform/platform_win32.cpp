@@ -572,6 +572,8 @@ std::optional<std::uint32_t> handles_in_system_table() {
 
 }  // namespace
 
+void keep_freed_memory_for_reuse() {}
+
 footprint process_footprint() {
     footprint result;
     const HANDLE self = GetCurrentProcess();
