@@ -234,25 +234,81 @@ std::optional<double> parse_decimal_number(std::string_view text) {
     return negative ? -value : value;
 }
 
-void read_decimal_fields(std::string_view line, std::span<float> values,
+namespace {
+
+// The short way of a value that a measurement system writes: sign, up to 15 digits around the
+// point, an exponent of up to three digits, then ";" or the end of the line. A string's
+// characters end with a zero, which is no digit, so no step needs to look for the end. The
+// value is the double parse_decimal_number gives; nullptr leaves the field to it.
+const char* read_short_decimal(const char* p, const char* end, double& value) {
+    const auto is_digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    const char* const digits_begin = p;
+    std::uint64_t mantissa = 0;
+    while (is_digit(*p)) mantissa = mantissa * 10 + digit_value(*p++);
+    std::ptrdiff_t digits = p - digits_begin;
+    std::ptrdiff_t power = 0;
+    if (*p == '.') {
+        const char* const fraction = ++p;
+        while (is_digit(*p)) mantissa = mantissa * 10 + digit_value(*p++);
+        power = fraction - p;
+        digits -= power;
+    }
+    // Up to 15 digits stay below 2^53.
+    if (digits == 0 || digits > 15) return nullptr;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        const bool negative_exponent = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        const char* const exponent_digits = p;
+        std::ptrdiff_t exponent = 0;
+        while (is_digit(*p)) {
+            if (p - exponent_digits == 3) return nullptr;
+            exponent = exponent * 10 + static_cast<std::ptrdiff_t>(digit_value(*p++));
+        }
+        if (p == exponent_digits) return nullptr;
+        power += negative_exponent ? -exponent : exponent;
+    }
+    if (p != end && *p != ';') return nullptr;
+    if (power < -max_exact_power || power > max_exact_power) return nullptr;
+    const double whole = static_cast<double>(mantissa);
+    value = power < 0 ? whole / exact_powers_of_ten[-power] : whole * exact_powers_of_ten[power];
+    if (negative) value = -value;
+    return p;
+}
+
+}  // namespace
+
+void read_decimal_fields(const std::string& line, std::span<float> values,
                          std::vector<std::string_view>& bad_fields) {
-    std::string_view rest = line;
+    const char* next = line.c_str();
+    const char* const end = next + line.size();
     bool past_last = false;
     for (float& value : values) {
-        std::string_view field;
-        if (!past_last) {
-            // Fields are a few characters long: a plain loop beats a library search here.
-            std::size_t end = 0;
-            while (end < rest.size() && rest[end] != ';') ++end;
-            field = rest.substr(0, end);
-            past_last = end == rest.size();
-            if (!past_last) rest.remove_prefix(end + 1);
+        if (past_last) {
+            // Beyond the last field every field is empty: no number.
+            bad_fields.emplace_back();
+            continue;
         }
-        if (const std::optional<double> number = parse_decimal_number(field)) {
-            value = static_cast<float>(*number);
+        const char* const start = next;
+        double number = 0.0;
+        const char* stop = read_short_decimal(start, end, number);
+        if (stop) {
+            value = static_cast<float>(number);
         } else {
-            bad_fields.push_back(field);
+            // The long way: blanks, many digits, a far exponent, or no number at all.
+            stop = start;
+            while (stop != end && *stop != ';') ++stop;
+            const std::string_view field(start, static_cast<std::size_t>(stop - start));
+            if (const std::optional<double> parsed = parse_decimal_number(field)) {
+                value = static_cast<float>(*parsed);
+            } else {
+                bad_fields.push_back(field);
+            }
         }
+        past_last = stop == end;
+        if (!past_last) next = stop + 1;
     }
 }
 

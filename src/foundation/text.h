@@ -39,7 +39,7 @@ std::optional<double> parse_decimal_number(std::string_view text);
 // parse_decimal_number reads it, in one pass over the line (a value line of a traverse result
 // holds hundreds of them); a field beyond the last one is empty. A field that is no number
 // leaves its value as it was, and its text (a view into the line) is added to `bad_fields`.
-void read_decimal_fields(std::string_view line, std::span<float> values,
+void read_decimal_fields(const std::string& line, std::span<float> values,
                          std::vector<std::string_view>& bad_fields);
 
 std::string ascii_upper(std::string_view text);
