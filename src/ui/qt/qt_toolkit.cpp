@@ -219,24 +219,31 @@ class text_list_peer : public widget_peer {
         if (removed == lines_shown_) {
             edit().clear();
             lines_shown_ = 0;
-        } else if (removed > 0) {
-            QTextCursor cursor(edit().document());
+        }
+        if (removed == 0 && added == 0) return;
+        // Inside one edit block the cursor's moves do not lay out the blocks they pass (to
+        // keep a column for up and down moves nobody makes here): the document is laid out
+        // once, for the lines that are new.
+        QTextCursor cursor(edit().document());
+        cursor.beginEditBlock();
+        if (lines_shown_ > 0 && removed > 0) {
             cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
                                 static_cast<int>(removed));
             cursor.removeSelectedText();
             lines_shown_ -= removed;
         }
-        if (added == 0) return;
-        QString text;
-        for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
-            if (lines_shown_ > 0 || i > lines.size() - added) text += QLatin1Char('\n');
-            text += qstr(display_line(lines[i]));
+        if (added > 0) {
+            QString text;
+            for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
+                if (lines_shown_ > 0 || i > lines.size() - added) text += QLatin1Char('\n');
+                text += qstr(display_line(lines[i]));
+            }
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(text);
+            lines_shown_ += added;
         }
-        QTextCursor cursor(edit().document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(text);
-        lines_shown_ += added;
-        scroll_to_end();
+        cursor.endEditBlock();
+        if (added > 0) scroll_to_end();
     }
 
     void first_line_removed() override {
