@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -64,6 +65,19 @@ constexpr double exact_powers_of_ten[max_exact_power + 1] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr std::uint64_t largest_exact_mantissa = std::uint64_t{1} << 53;
+
+// A whole number up to 2^53 and a power of ten up to 10^22 are both exact doubles, so one
+// multiplication or division rounds the decimal value correctly: the same double that
+// from_chars gives, at a fraction of its cost for the thousands of values of a traverse. None
+// beyond those bounds.
+std::optional<double> exact_decimal(std::uint64_t mantissa, std::ptrdiff_t power, bool negative) {
+    if (mantissa > largest_exact_mantissa || power < -max_exact_power || power > max_exact_power)
+        return std::nullopt;
+    const double whole = static_cast<double>(mantissa);
+    const double value =
+        power < 0 ? whole / exact_powers_of_ten[-power] : whole * exact_powers_of_ten[power];
+    return negative ? -value : value;
+}
 
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
@@ -214,16 +228,10 @@ std::optional<double> parse_decimal_number(std::string_view text) {
     }
     if (p != end) return std::nullopt;
 
-    // A whole number up to 2^53 and a power of ten up to 10^22 are both exact doubles, so one
-    // multiplication or division rounds the decimal value correctly: the same double that
-    // from_chars gives, at a fraction of its cost for the thousands of values of a traverse.
-    if (digits <= 19 && mantissa <= largest_exact_mantissa && power >= -max_exact_power &&
-        power <= max_exact_power) {
-        const double whole = static_cast<double>(mantissa);
-        const double value =
-            power < 0 ? whole / exact_powers_of_ten[-power] : whole * exact_powers_of_ten[power];
-        return negative ? -value : value;
-    }
+    // Beyond 19 digits the gathered whole number has wrapped.
+    if (digits <= 19)
+        if (const std::optional<double> value = exact_decimal(mantissa, power, negative))
+            return value;
 
     // from_chars converts the checked characters with "." as the decimal point whatever the
     // locale (the toolkit may have switched the C locale).
@@ -255,7 +263,7 @@ const char* read_short_decimal(const char* p, const char* end, double& value) {
         power = fraction - p;
         digits -= power;
     }
-    // Up to 15 digits stay below 2^53.
+    // Up to 15 digits stay below 2^53 (more might wrap).
     if (digits == 0 || digits > 15) return nullptr;
     if (*p == 'e' || *p == 'E') {
         ++p;
@@ -271,10 +279,9 @@ const char* read_short_decimal(const char* p, const char* end, double& value) {
         power += negative_exponent ? -exponent : exponent;
     }
     if (p != end && *p != ';') return nullptr;
-    if (power < -max_exact_power || power > max_exact_power) return nullptr;
-    const double whole = static_cast<double>(mantissa);
-    value = power < 0 ? whole / exact_powers_of_ten[-power] : whole * exact_powers_of_ten[power];
-    if (negative) value = -value;
+    const std::optional<double> exact = exact_decimal(mantissa, power, negative);
+    if (!exact) return nullptr;
+    value = *exact;
     return p;
 }
 

@@ -857,14 +857,9 @@ std::string ansi_to_utf8(std::string_view bytes) {
     const char* const end = bytes.data() + bytes.size();
     const char* p = bytes.data();
     while (p < end) {
-        // A result file is ASCII all but throughout, and ASCII is the same in both: runs of it
-        // are taken whole, eight bytes tested at a time.
-        const char* run = p;
-        for (std::uint64_t word; end - run >= 8; run += 8) {
-            std::memcpy(&word, run, 8);
-            if (word & 0x8080808080808080u) break;
-        }
-        while (run < end && static_cast<unsigned char>(*run) < 0x80) ++run;
+        // ASCII is the same in both: runs of it are taken whole.
+        const char* const run =
+            p + utf8::ascii_run_length(std::string_view(p, static_cast<std::size_t>(end - p)));
         text.append(p, run);
         if (run == end) break;
         const auto b = static_cast<unsigned char>(*run);

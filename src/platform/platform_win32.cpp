@@ -4,6 +4,7 @@
 #include "platform/civil_days.h"
 #include "platform/layer_state.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 #include <windows.h>
 // After windows.h, which they need.
@@ -13,8 +14,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -720,15 +719,9 @@ std::uint64_t random_seed() {
 }
 
 std::string ansi_to_utf8(std::string_view bytes) {
-    // Every ANSI code page keeps ASCII as it is, and a result file is ASCII all but throughout:
-    // such a text needs no round trip through UTF-16 (two passes and a copy of 100 KB a file).
-    std::size_t i = 0;
-    for (std::uint64_t word; bytes.size() - i >= 8; i += 8) {
-        std::memcpy(&word, bytes.data() + i, 8);
-        if (word & 0x8080808080808080u) break;
-    }
-    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
-    if (i == bytes.size()) return std::string(bytes);
+    // Every ANSI code page keeps ASCII as it is: a text of ASCII alone needs no round trip
+    // through UTF-16 (two passes and a copy of 100 KB a result file).
+    if (utf8::ascii_run_length(bytes) == bytes.size()) return std::string(bytes);
     return narrow(widen(bytes, CP_ACP));
 }
 

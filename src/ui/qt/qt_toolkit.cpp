@@ -216,9 +216,10 @@ class text_list_peer : public widget_peer {
                         std::size_t removed) override {
         if (!widget_) return;
         removed = std::min(removed, lines_shown_);
-        if (removed == lines_shown_) {
+        if (removed == lines_shown_ && removed > 0) {
             edit().clear();
             lines_shown_ = 0;
+            removed = 0;
         }
         if (removed == 0 && added == 0) return;
         // Inside one edit block the cursor's moves do not lay out the blocks they pass (to
@@ -226,7 +227,7 @@ class text_list_peer : public widget_peer {
         // once, for the lines that are new.
         QTextCursor cursor(edit().document());
         cursor.beginEditBlock();
-        if (lines_shown_ > 0 && removed > 0) {
+        if (removed > 0) {
             cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
                                 static_cast<int>(removed));
             cursor.removeSelectedText();
